@@ -140,6 +140,35 @@ TEST(AmericanApprox, CallWithoutCarryAdvantageIsEuropean) {
     }
 }
 
+TEST(AmericanApprox, CallWithoutCarryAdvantageHasEuropeanGreeks) {
+    // Every bumped point re-evaluates the European value with fresh d1/d2, so
+    // the re-priced Greeks are the closed-form ones.
+    const Option o{CallOption, 105, 100, 0.5, 0.3, 0.05, 0.0};
+    double d1 = 0, d2 = 0;
+    ComputeD1D2(BSGen, d1, d2, o.S, o.X, o.r, o.q, o.T, o.T, o.s);
+    for (const Model& m : kModels) {
+        SCOPED_TRACE(m.name);
+        const auto near = [](double frame, double closedForm) {
+            EXPECT_NEAR(frame, closedForm, 1e-3 * std::fabs(closedForm));
+        };
+        near(Entry(m, Delta, o), GbsDelta(o.type, o.S, o.X, o.T, o.T, o.s, o.r, o.q, d1));
+        near(Entry(m, Gamma, o), GbsGamma(o.type, o.S, o.X, o.T, o.T, o.s, o.r, o.q, d1, BSGen));
+        near(Entry(m, Vega, o), GbsVega(o.type, o.S, o.X, o.T, o.T, o.s, o.r, o.q, d1, BSGen));
+        near(Entry(m, Theta, o), GbsTheta(o.type, o.S, o.X, o.T, o.T, o.s, o.r, o.q, d1, d2, BSGen));
+    }
+}
+
+TEST(AmericanApprox, FlatBoundaryGuardWithoutYieldGivesZeroPut) {
+    // The put's transformed problem has rate q = 0; at r = 100 % and s = 10 %
+    // its trigger exponent reaches 160 (>= 100), so the guard fires, and a
+    // problem whose rate is not positive falls back to 0, not to a European
+    // value.
+    EXPECT_EQ(BjsValue(PutOption, 90, 100, 1, 0.1, 1.0, 0.0, 0, 0, 0), 0);
+    // With a positive yield the same guard falls back to the European put.
+    const Option put{PutOption, 90, 100, 1, 0.1, 1.0, 0.001};
+    EXPECT_DOUBLE_EQ(BjsValue(put.type, put.S, put.X, put.T, put.s, put.r, put.q, 0, 0, 0), European(put));
+}
+
 TEST(AmericanApprox, StraddleIsCallPlusPut) {
     for (const Model& m : kModels) {
         const Option straddle{Straddle, 97, 100, 0.6, 0.3, 0.07, 0.03};
