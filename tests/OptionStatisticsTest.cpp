@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -117,6 +118,47 @@ TEST(Power, LeavesCallersFloatingPointFlagsAlone) {
     Power(3, 0.5);
     EXPECT_TRUE(std::fetestexcept(FE_INEXACT));
     EXPECT_FALSE(std::fetestexcept(FE_INVALID | FE_OVERFLOW | FE_DIVBYZERO));
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST(Power, FailsExactlyWhenPowRaisesAWatchedFlag) {
+    // The oracle: pow under a clean flag state. Power must fail exactly when
+    // pow raises a watched flag and otherwise return pow's bits, including
+    // near the edges of the range where it takes its unchecked path.
+    const double bases[] = {-2, -1, -0.0, 0, 4.9e-324, DBL_MIN, 1e-300, 0.5, 1, 1 + 1e-15, 2, 10, 1e300,
+                            DBL_MAX, INFINITY, NAN};
+    const double exponents[] = {-INFINITY, -1100, -1074, -1022, -400, -1, -0.5, 0, 0.5, 1, 2, 308.25, 1023, 1024,
+                                1100, INFINITY, NAN};
+    constexpr int kWatched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
+    for (const double base : bases) {
+        for (const double exponent : exponents) {
+            std::feclearexcept(FE_ALL_EXCEPT);
+            const double expected = std::pow(base, exponent);
+            const bool fails = std::fetestexcept(kWatched) != 0;
+            bool failed = false;
+            double result = 0;
+            try {
+                result = Power(base, exponent);
+            } catch (const PricingFailure&) {
+                failed = true;
+            }
+            EXPECT_EQ(failed, fails) << base << "^" << exponent;
+            if (!failed && !fails) {
+                EXPECT_EQ(std::memcmp(&result, &expected, sizeof result), 0) << base << "^" << exponent;
+            }
+        }
+    }
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST(Power, SeesItsOwnErrorsBesideTheCallersPendingFlags) {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    std::feraiseexcept(FE_UNDERFLOW | FE_INEXACT);
+    EXPECT_EQ(Power(3, 2), 9.0);  // a pending underflow is not this call's error
+    EXPECT_THROW(Power(10, 400), PricingFailure);
+    EXPECT_THROW(Power(2, -1075.5), PricingFailure);
+    EXPECT_TRUE(std::fetestexcept(FE_UNDERFLOW));
+    EXPECT_FALSE(std::fetestexcept(FE_OVERFLOW));
     std::feclearexcept(FE_ALL_EXCEPT);
 }
 

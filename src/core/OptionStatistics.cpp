@@ -2,6 +2,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
@@ -104,6 +105,16 @@ std::int32_t MathErrorHandler(MathErrorRecord& record) {
 }
 
 double Power(double base, double exponent) {
+    // The common case needs no error check. With a positive finite base, a
+    // finite exponent and |exponent * log2(base)| below 1000 (log2(base) lies
+    // within one of ilogb(base)) the result is far inside the normal range:
+    // pow cannot fail, divide by zero, overflow or underflow. Reading the
+    // flags waits for all floating-point work in flight and cost more than
+    // pow itself; only the other cases pay for it.
+    if (base > 0 && std::isfinite(base) && std::isfinite(exponent) &&
+        std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) {
+        return std::pow(base, exponent);
+    }
     // glibc has no error hook for pow: watch the floating-point flags around
     // the call instead, and leave the caller's flags as they were.
     constexpr int kWatched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
