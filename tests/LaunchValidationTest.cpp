@@ -295,6 +295,7 @@ TEST(LaunchValidation, SilentFloorsAndCeilings) {
         {"lattice above its floor", BaseBinomial, 0.016, 0, 0.016},
         {"Eurodollar on the lattice", BaseEurodollar, 0.001, BinomialEuro, 0.015},
         {"Eurodollar closed form", BaseEurodollar, 0.001, GenBSEuro, 0.002},
+        {"Eurodollar choice unused outside model 3", BaseGenBS, 0.001, BinomialEuro, 0.002},
         {"ceiling", BaseGenBS, 2e7, 0, 1e7},
         {"infinite", BaseGenBS, kInf, 0, 1e7},
     };
