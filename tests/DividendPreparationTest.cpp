@@ -375,6 +375,20 @@ TEST(LaunchEndToEnd, FrenchSplitsTradingAndCalendarTime) {
     ExpectClosedForm(Launch(rq), true, 100, 100, 1, 0.5, 0.3, 0.05, 0.01);
 }
 
+TEST(LaunchEndToEnd, AmericanCallsWithoutCarryAdvantageAreEuropean) {
+    // Without a yield or dividends early exercise of a call never pays: both
+    // American approximations must return the European value.
+    const PricingRequest european = FillGenBS(European, CallOption, Theoretical, 100, 95, 0.5, 0.3, 0.06, 0, 0, Years,
+                                              0, 0, 0, DiscreteCashFlow, SemiAnnually, Continuous);
+    const double expected = Launch(european);
+    EXPECT_NEAR(Launch(FillWhaley(CallOption, Theoretical, 100, 95, 0.5, 0.3, 0.06, 0, 0, Years, 0, 0, 0,
+                                  DiscreteCashFlow, SemiAnnually, Continuous)),
+                expected, 1e-12);
+    EXPECT_NEAR(Launch(FillBSAmerican(CallOption, Theoretical, 100, 95, 0.5, 0.3, 0.06, 0, 0, Years, 0, 0, 0,
+                                      DiscreteCashFlow, SemiAnnually, Continuous)),
+                expected, 1e-12);
+}
+
 TEST(LaunchEndToEnd, DroppedDividendsPriceAsNoDividends) {
     PricingRequest plain = FillGenBS(European, PutOption, Delta, 10, 11, 1, 0.3, 0.05, 0.01, 0, Years, 0, 0, 0,
                                      ContinuousYield, Continuous, Continuous);

@@ -6,6 +6,8 @@
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
+#include "approx/BAWQuadraticApprox.h"
+#include "approx/BjerksundStensland.h"
 #include "core/PlainOptions.h"
 
 namespace kestrix {
@@ -116,6 +118,17 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                            rq.AssetPrice, rq.StrikePrice, rq.TimeTrading, rq.TimeExpire,
                                            rq.Volatility, rq.InterestRate, rq.YieldRate, p.DividendPV,
                                            rq.MarketPrice, p.d1, p.d2, errorCode);
+        case Whaleys:
+            return QuadraticApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+                                          rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice,
+                                          p.d1, p.d2, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
+                                          p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+        case AmericanBS:
+            return BjerksundStenslandApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+                                                   rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                                                   rq.MarketPrice, p.d1, p.d2, p.DividendPV, p.GammaBumpSize,
+                                                   p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
+                                                   p.YieldRateUp, p.YieldRateUp2, errorCode);
         default:
             RaiseError(errorCode, enumOErrCodes::OptionModelErr);
     }
