@@ -34,57 +34,83 @@ constexpr double kOverflowCut = 306;  // keeps u^j a hundredfold below the large
 constexpr double kGuardCeiling = 1e20;
 constexpr double kGuardFloor = 1e-200;
 
-enum class GuardVerdict { Keep, Flush, Stop };
+// MagnitudeGuard, split for a branch-free node loop. A continuation beyond
+// 1e20 in magnitude stops the whole computation (the result is then 0 whatever
+// was asked, so the level in progress may finish before the pass stops); a
+// non-zero one below 1e-200 is flushed to 0. Magnitude comparisons stand in
+// for log10(|c|) > 20 and < -200.
+bool GuardFlushes(double magnitude) noexcept { return magnitude < kGuardFloor && magnitude > 0; }
+bool GuardStops(double magnitude) noexcept { return magnitude > kGuardCeiling; }
 
-// MagnitudeGuard on a continuation value: a value beyond 1e20 in magnitude
-// stops the whole computation, a non-zero value below 1e-200 is flushed to 0.
-// Magnitude comparisons stand in for log10(|c|) > 20 and < -200.
-GuardVerdict MagnitudeGuard(double c) noexcept {
-    const double magnitude = std::fabs(c);
-    if (magnitude > kGuardCeiling) return GuardVerdict::Stop;
-    if (magnitude < kGuardFloor && magnitude > 0) return GuardVerdict::Flush;
-    return GuardVerdict::Keep;
-}
-
-// One level of one leg for a group of G lattices; the first one is guarded.
+// The parameters of a group's lattices, held in locals for the node loop.
 template <int G>
-bool RollBackLevel(Lattice* group, int leg, double sign, int level, int inRange) noexcept {
+struct GroupState {
     double* v[G];
     const double* up[G];
     const double* down[G];
     double p[G], q[G], disc[G], S[G], offset[G];
-    bool american[G];
+};
+
+// One level of one leg for a group of G lattices: lattice 0 is the one
+// MagnitudeGuard watches, and its verdict applies to the group; lattice g
+// exercises early when bit g of `American` is set. Exercise flags are
+// template parameters so that the node loops carry no branches.
+template <int G, unsigned American>
+bool RollBackLevel(Lattice* group, int leg, double sign, int level, int inRange) noexcept {
+    GroupState<G> s;
     for (int g = 0; g < G; ++g) {
-        v[g] = group[g].values[leg];
-        up[g] = group[g].up;
-        down[g] = group[g].down;
-        p[g] = group[g].p;
-        q[g] = 1 - group[g].p;
-        disc[g] = group[g].disc;
-        S[g] = group[g].S;
-        offset[g] = group[g].offset;
-        american[g] = group[g].american;
+        s.v[g] = group[g].values[leg];
+        s.up[g] = group[g].up;
+        s.down[g] = group[g].down;
+        s.p[g] = group[g].p;
+        s.q[g] = 1 - group[g].p;
+        s.disc[g] = group[g].disc;
+        s.S[g] = group[g].S;
+        s.offset[g] = group[g].offset;
     }
-    for (int j = 0; j <= level; ++j) {
+    bool stop = false;
+    // Continuations of node j after the flush; notes a stop.
+    const auto continuations = [&s, &stop](int j, double (&c)[G]) {
+        for (int g = 0; g < G; ++g) c[g] = (s.q[g] * s.v[g][j] + s.p[g] * s.v[g][j + 1]) * s.disc[g];
+        const double magnitude = std::fabs(c[0]);
+        stop |= GuardStops(magnitude);
+        const bool flush = GuardFlushes(magnitude);
+        for (int g = 0; g < G; ++g) c[g] = flush ? 0.0 : c[g];
+    };
+    // Nodes below the overflow cut exercise at their price, those above it at 0.
+    const int exercisable = std::min(level + 1, inRange);
+    int j = 0;
+    for (; j < exercisable; ++j) {
         double c[G];
-        for (int g = 0; g < G; ++g) c[g] = (q[g] * v[g][j] + p[g] * v[g][j + 1]) * disc[g];
-        switch (MagnitudeGuard(c[0])) {
-            case GuardVerdict::Stop: return false;
-            case GuardVerdict::Flush:
-                for (int g = 0; g < G; ++g) c[g] = 0;
-                break;
-            case GuardVerdict::Keep: break;
-        }
+        continuations(j, c);
         for (int g = 0; g < G; ++g) {
-            if (american[g]) {
-                const double exercise = j < inRange ? sign * (S[g] * up[g][j] * down[g][level - j] + offset[g]) : 0.0;
-                v[g][j] = std::max(c[g], exercise);
+            if ((American >> g) & 1u) {
+                const double exercise = sign * (s.S[g] * s.up[g][j] * s.down[g][level - j] + s.offset[g]);
+                s.v[g][j] = std::max(c[g], exercise);
             } else {
-                v[g][j] = c[g];
+                s.v[g][j] = c[g];
             }
         }
     }
-    return true;
+    for (; j <= level; ++j) {
+        double c[G];
+        continuations(j, c);
+        for (int g = 0; g < G; ++g) s.v[g][j] = (American >> g) & 1u ? std::max(c[g], 0.0) : c[g];
+    }
+    return !stop;
+}
+
+bool RollBackGroup(Lattice* group, int groupSize, int leg, double sign, int level, int inRange) noexcept {
+    if (groupSize == 1) {
+        return group[0].american ? RollBackLevel<1, 1>(group, leg, sign, level, inRange)
+                                 : RollBackLevel<1, 0>(group, leg, sign, level, inRange);
+    }
+    switch ((group[0].american ? 1u : 0u) | (group[1].american ? 2u : 0u)) {
+        case 0: return RollBackLevel<2, 0>(group, leg, sign, level, inRange);
+        case 1: return RollBackLevel<2, 1>(group, leg, sign, level, inRange);
+        case 2: return RollBackLevel<2, 2>(group, leg, sign, level, inRange);
+        default: return RollBackLevel<2, 3>(group, leg, sign, level, inRange);
+    }
 }
 
 }  // namespace
@@ -177,10 +203,7 @@ bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs,
         }
         for (int first = 0; first < count; first += groupSize) {
             for (int leg = 0; leg < legs.count; ++leg) {
-                const bool kept = groupSize == 2
-                                      ? RollBackLevel<2>(lattices + first, leg, legs.sign[leg], level, inRange)
-                                      : RollBackLevel<1>(lattices + first, leg, legs.sign[leg], level, inRange);
-                if (!kept) return false;
+                if (!RollBackGroup(lattices + first, groupSize, leg, legs.sign[leg], level, inRange)) return false;
             }
         }
     }
