@@ -1,16 +1,134 @@
 #include <gtest/gtest.h>
 
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+
+#include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
 
 namespace kestrix {
 namespace {
 
-TEST(CumulativeNormal, ReferenceValues) {
+TEST(CumulativeNormal, PublishedValuesToTheLastDigit) {
     EXPECT_EQ(CumulativeNormal(0), 0.5000000005248084);
     EXPECT_EQ(CumulativeNormal(1), 0.8413447404368684);
     EXPECT_EQ(CumulativeNormal(-1), 0.15865525956313165);
     EXPECT_EQ(CumulativeNormal(2), 0.9772499379857481);
     EXPECT_EQ(NormalDensity(0), 0.39894228040143287);
+}
+
+TEST(CumulativeNormal, WithinPublishedErrorOfExactDistribution) {
+    for (double x = -9; x <= 9; x += 0.0137) {
+        const double exact = 0.5 * std::erfc(-x / std::sqrt(2.0));
+        ASSERT_NEAR(CumulativeNormal(x), exact, 7.5e-8) << "x=" << x;
+        const double density = std::exp(-x * x / 2) / std::sqrt(2 * M_PI);
+        ASSERT_NEAR(NormalDensity(x), density, 1e-14) << "x=" << x;
+    }
+}
+
+TEST(CumulativeNormal, SymmetricExactlyAndSaturates) {
+    for (double x : {1e-9, 0.3, 1.7, 4.2, 8.0, 37.5}) {
+        EXPECT_EQ(CumulativeNormal(x) + CumulativeNormal(-x), 1.0) << x;
+    }
+    EXPECT_EQ(CumulativeNormal(-0.0), CumulativeNormal(0.0));
+    EXPECT_EQ(CumulativeNormal(-9), 0.0);
+    EXPECT_EQ(CumulativeNormal(40), 1.0);
+    EXPECT_EQ(CumulativeNormal(-1e308), 0.0);
+}
+
+// M(a, b; rho) for rho in (-1, 1) by direct quadrature of
+// integral_{-inf}^{a} n(x) N((b - rho x) / sqrt(1 - rho^2)) dx.
+double BivariateByQuadrature(double a, double b, double rho) {
+    const double lo = -12;
+    const int steps = 20000;
+    const double h = (a - lo) / steps;
+    const double s = std::sqrt(1 - rho * rho);
+    auto f = [&](double x) {
+        return std::exp(-x * x / 2) / std::sqrt(2 * M_PI) * 0.5 * std::erfc(-(b - rho * x) / s / std::sqrt(2.0));
+    };
+    double sum = f(lo) + f(a);
+    for (int i = 1; i < steps; ++i) sum += f(lo + i * h) * (i % 2 ? 4 : 2);
+    return sum * h / 3;
+}
+
+// Drezner's rule is accurate to about 1e-6 in absolute terms.
+TEST(BivariateNormal, AgreesWithQuadratureInEveryQuadrant) {
+    const double args[] = {-2.1, -0.7, 0.0, 0.4, 1.9};
+    const double rhos[] = {-0.95, -0.5, -0.1, 0.0, 0.3, 0.8, 0.97};
+    for (double a : args) {
+        for (double b : args) {
+            for (double rho : rhos) {
+                const double m = static_cast<double>(BivariateNormal(a, b, rho));
+                ASSERT_NEAR(m, BivariateByQuadrature(a, b, rho), 1e-6) << a << " " << b << " " << rho;
+            }
+        }
+    }
+}
+
+TEST(BivariateNormal, KnownPointsAndClamps) {
+    EXPECT_NEAR(static_cast<double>(BivariateNormal(0, 0, 0)), 0.25, 2e-9);
+    EXPECT_NEAR(static_cast<double>(BivariateNormal(0, 0, 0.5)), 1.0 / 3.0, 1e-8);
+    EXPECT_NEAR(static_cast<double>(BivariateNormal(-0.8, 1.3, 0)), CumulativeNormal(-0.8) * CumulativeNormal(1.3),
+                1e-7);
+    EXPECT_EQ(BivariateNormal(0.3, -0.2, 1), BivariateNormal(0.3, -0.2, 0.9999999L));
+    EXPECT_EQ(BivariateNormal(0.3, -0.2, -1.5), BivariateNormal(0.3, -0.2, -0.9999999L));
+    EXPECT_EQ(BivariateNormal(12, -0.2, 0.4), BivariateNormal(9.9999999L, -0.2, 0.4));
+    EXPECT_EQ(BivariateNormal(0.5, -40, 0.4), BivariateNormal(0.5, -9.9999999L, 0.4));
+}
+
+TEST(SmallIntegers, SignAndFactorial) {
+    EXPECT_EQ(Sign(-3.5), -1);
+    EXPECT_EQ(Sign(0.0), 0);
+    EXPECT_EQ(Sign(1e-300), 1);
+    EXPECT_EQ(Factorial(0), 1.0);
+    EXPECT_EQ(Factorial(-4), 1.0);
+    EXPECT_EQ(Factorial(5), 120.0);
+    EXPECT_EQ(Factorial(13), 6227020800.0);
+    EXPECT_EQ(Factorial(15), 1307674368000.0);
+}
+
+TEST(Power, OrdinaryResultsPassThrough) {
+    EXPECT_EQ(Power(2, 10), 1024.0);
+    EXPECT_EQ(Power(1.05, 0.5), std::pow(1.05, 0.5));
+    EXPECT_EQ(Power(0, 2), 0.0);
+}
+
+TEST(Power, MathErrorsBecomeInvalidOp) {
+    const double cases[][2] = {
+        {-2, 0.5},    // domain
+        {0, -1},      // singularity
+        {10, 400},    // overflow
+        {10, -400},   // underflow
+    };
+    for (const auto& c : cases) {
+        try {
+            Power(c[0], c[1]);
+            ADD_FAILURE() << "no failure for " << c[0] << "^" << c[1];
+        } catch (const PricingFailure& failure) {
+            EXPECT_STREQ(failure.what(), "EInvalidOp");
+        }
+    }
+}
+
+TEST(Power, LeavesCallersFloatingPointFlagsAlone) {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    std::feraiseexcept(FE_INEXACT);
+    Power(3, 0.5);
+    EXPECT_TRUE(std::fetestexcept(FE_INEXACT));
+    EXPECT_FALSE(std::fetestexcept(FE_INVALID | FE_OVERFLOW | FE_DIVBYZERO));
+    std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST(MathErrorHandler, RaisesForTheSixKindsOnly) {
+    for (std::int32_t kind = 1; kind <= 6; ++kind) {
+        MathErrorRecord record{kind, "pow", 1, 2, 5};
+        EXPECT_THROW(MathErrorHandler(record), PricingFailure) << kind;
+        EXPECT_EQ(record.returnValue, 0.0);
+    }
+    MathErrorRecord other{7, "pow", 1, 2, 5};
+    EXPECT_EQ(MathErrorHandler(other), 0);
+    EXPECT_EQ(other.returnValue, 5.0);
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ constexpr double kCriticalPriceTolerance = 1e-6;
 // The model's value at one point of the frame; d1/d2 are recomputed inside.
 auto BawValueFunction(double dividendPV) {
     return [dividendPV](std::int32_t optionType, double S, double X, double T, double s, double r, double q,
-                        double /*dividendTimeShift*/) { return BawValue(optionType, S, X, T, s, r, q, 0, 0, dividendPV); };
+                        double /*dividendTimeShift*/) {
+        return BawValue(optionType, S, X, T, s, r, q, 0, 0, dividendPV);
+    };
 }
 
 bool IsUsablePrice(double price) { return std::isfinite(price) && price > 0; }

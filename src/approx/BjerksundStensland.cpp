@@ -23,7 +23,9 @@ constexpr double kMaxDecimalExponent = 200;
 
 auto BjsValueFunction(double dividendPV) {
     return [dividendPV](std::int32_t optionType, double S, double X, double T, double s, double r, double q,
-                        double /*dividendTimeShift*/) { return BjsValue(optionType, S, X, T, s, r, q, 0, 0, dividendPV); };
+                        double /*dividendTimeShift*/) {
+        return BjsValue(optionType, S, X, T, s, r, q, 0, 0, dividendPV);
+    };
 }
 
 // The European call of the (possibly transformed) problem, yield r - b.

@@ -9,8 +9,10 @@
 namespace kestrix {
 
 double CumulativeNormal(double x) noexcept {
-    // Constants as published, evaluated in extended precision and rounded to
-    // double once at the end.
+    // Constants as published; the polynomial is evaluated in extended
+    // precision and rounded to double once at the end. The exponential is the
+    // double one: the extended one costs four times as much for the same
+    // rounded result in all but a few cases.
     constexpr long double p = 0.2316419L;
     constexpr long double b1 = 0.31938153L;
     constexpr long double b2 = -0.356563782L;
@@ -21,7 +23,7 @@ double CumulativeNormal(double x) noexcept {
 
     const long double c = std::fabs(x);
     const long double k = 1.0L / (1.0L + p * c);
-    const long double n = (1.0L / std::sqrt(twoPi)) * std::exp(-c * c * 0.5L);
+    const long double n = (1.0L / std::sqrt(twoPi)) * std::exp(static_cast<double>(-c * c * 0.5L));
     const long double k2 = k * k;
     const long double k3 = k2 * k;
     const long double k4 = k3 * k;
@@ -31,8 +33,7 @@ double CumulativeNormal(double x) noexcept {
 }
 
 double NormalDensity(double x) noexcept {
-    return static_cast<double>(std::exp(-static_cast<long double>(x) * x * 0.5L) *
-                               (1.0L / std::sqrt(6.28318530717958L)));
+    return static_cast<double>(std::exp(-x * x * 0.5) * (1.0L / std::sqrt(6.28318530717958L)));
 }
 
 std::int32_t Sign(double x) noexcept { return x < 0 ? -1 : (x > 0 ? 1 : 0); }
