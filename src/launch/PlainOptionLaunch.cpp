@@ -4,6 +4,8 @@
 
 #include "approx/BAWQuadraticApprox.h"
 #include "approx/BjerksundStensland.h"
+#include "approx/JumpDiffusion.h"
+#include "approx/RollGeskeWhaley.h"
 #include "core/D1D2.h"
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
@@ -130,6 +132,18 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                           rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice,
                                           p.d1, p.d2, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
                                           p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+        case RGWCall:
+            return RollGeskeWhaleyCall(rq.OptionFunction, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility,
+                                       rq.InterestRate, rq.MarketPrice, p.d1, p.d2, rq.DividendAmount,
+                                       rq.TimeExDividend, rq.DividendFrequency, p.DividendPV, p.DividendCount,
+                                       p.GammaBumpSize, p.BumpSize, p.AssetPriceDown, p.AssetPriceUp,
+                                       p.DividendsIgnored, errorCode);
+        case JumpDiff:
+            return MertonJumpDiffusion(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire,
+                                       rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice, p.d1, p.d2,
+                                       p.DividendPV, rq.JumpsPerYear, rq.PercentTotalVol, p.GammaBumpSize,
+                                       p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
+                                       p.YieldRateUp, p.YieldRateUp2, errorCode);
         case AmericanBS:
             return BjerksundStenslandApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
                                                    rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
