@@ -12,6 +12,7 @@
 #include "core/OptionStatistics.h"
 #include "core/PlainOptions.h"
 #include "core/PseudoAmerican.h"
+#include "launch/Eurodollar.h"
 #include "lattice/CRRBinomial.h"
 
 namespace kestrix {
@@ -128,6 +129,13 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                rq.DividendAmount, rq.TimeExDividend, rq.DividendFrequency, p.DividendCount,
                                p.DividendPV, rq.MarketPrice, rq.DividendStyle, p.BumpSize, p.AssetPriceDown,
                                p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, errorCode);
+        case Eurodollars:
+            return EurodollarOption(rq.EurodollarModel, rq.ExerciseType, rq.OptionType, rq.OptionFunction,
+                                    rq.Iterations, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility,
+                                    rq.InterestRate, rq.DividendAmount, rq.TimeExDividend, rq.DividendFrequency,
+                                    p.DividendCount, p.DividendPV, rq.DividendStyle, p.DividendsIgnored,
+                                    rq.MarketPrice, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown, p.AssetPriceUp,
+                                    p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
         case Whaleys:
             return QuadraticApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
                                           rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice,
