@@ -9,6 +9,46 @@
 
 namespace kestrix {
 
+// Values prepared beside the request and handed to the model entries. The
+// defaults are those of a request without dividends (before the asset-price
+// and yield slots are filled).
+struct PreparedInputs {
+    double DividendPV = 0;  // already subtracted from AssetPrice; models add it back where needed
+    std::int32_t DividendCount = 0;
+    bool DividendsIgnored = true;  // false only when a dividend adjustment was made and kept
+    double BumpSize = 1e-5;        // asset-price, time and rate step of the finite differences
+    double GammaBumpSize = 0.01;   // asset-price step of Gamma
+    // Net of dividends: bumped asset prices for Delta, Lambda and Gamma; the
+    // asset price with dividends discounted at r - h, r + h, r + 2h for Rho
+    // (and for Psi of model 5); otherwise the asset price itself.
+    double AssetPriceDown = 0;
+    double AssetPriceUp = 0;
+    double AssetPriceUp2 = 0;
+    // Yields of the three bumped inputs; they differ from YieldRate only for
+    // the continuous dividend styles.
+    double YieldRateDown = 0;
+    double YieldRateUp = 0;
+    double YieldRateUp2 = 0;
+    double d1 = 0;
+    double d2 = 0;
+};
+
+// Turns the cash dividends before expiry into a present value subtracted from
+// assetPrice (or, for the continuous styles 1 and 3, into extra yield), and
+// fills every prepared value but d1/d2. Runs only for a positive amount and a
+// positive ex-dividend time; times in years, interestRate continuous.
+void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
+                             double timeExpire, double interestRate, double& yieldRate, double& dividendAmount,
+                             double timeExDividend, double dividendFrequency, std::int32_t dividendStyle,
+                             PreparedInputs& prepared);
+
+// Everything the launcher does before routing: resets errorCode, validates,
+// converts `request` in place, prepares dividends and d1/d2. Returns false
+// when the request is to be answered with 0 and no error (a deep negative
+// carry). A failed check stores its code in errorCode and raises
+// PricingFailure with the code's text.
+bool PrepareRequest(PricingRequest& request, std::int32_t& errorCode, PreparedInputs& prepared);
+
 // Sets errorCode and result to 0, then validates, converts (in place) and
 // prices `request`. On success `result` holds the model's value (0 when the
 // request is not priced, e.g. a deep negative carry). On failure the code is
