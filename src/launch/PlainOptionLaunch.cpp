@@ -2,11 +2,16 @@
 
 #include <cmath>
 
+#include "approx/BAWQuadraticApprox.h"
+#include "approx/BjerksundStensland.h"
+#include "approx/JumpDiffusion.h"
+#include "approx/RollGeskeWhaley.h"
 #include "core/D1D2.h"
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
 #include "core/PlainOptions.h"
+#include "lattice/CRRBinomial.h"
 
 namespace kestrix {
 
@@ -116,6 +121,35 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                            rq.AssetPrice, rq.StrikePrice, rq.TimeTrading, rq.TimeExpire,
                                            rq.Volatility, rq.InterestRate, rq.YieldRate, p.DividendPV,
                                            rq.MarketPrice, p.d1, p.d2, errorCode);
+        case CRRBinomial:
+            return CrrBinomial(rq.ExerciseType, rq.OptionType, rq.OptionFunction, rq.Iterations, rq.AssetPrice,
+                               rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                               rq.DividendAmount, rq.TimeExDividend, rq.DividendFrequency, p.DividendCount,
+                               p.DividendPV, rq.MarketPrice, rq.DividendStyle, p.BumpSize, p.AssetPriceDown,
+                               p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, errorCode);
+        case Whaleys:
+            return QuadraticApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+                                          rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice,
+                                          p.d1, p.d2, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
+                                          p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+        case RGWCall:
+            return RollGeskeWhaleyCall(rq.OptionFunction, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility,
+                                       rq.InterestRate, rq.MarketPrice, p.d1, p.d2, rq.DividendAmount,
+                                       rq.TimeExDividend, rq.DividendFrequency, p.DividendPV, p.DividendCount,
+                                       p.GammaBumpSize, p.BumpSize, p.AssetPriceDown, p.AssetPriceUp,
+                                       p.DividendsIgnored, errorCode);
+        case JumpDiff:
+            return MertonJumpDiffusion(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire,
+                                       rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice, p.d1, p.d2,
+                                       p.DividendPV, rq.JumpsPerYear, rq.PercentTotalVol, p.GammaBumpSize,
+                                       p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
+                                       p.YieldRateUp, p.YieldRateUp2, errorCode);
+        case AmericanBS:
+            return BjerksundStenslandApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+                                                   rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                                                   rq.MarketPrice, p.d1, p.d2, p.DividendPV, p.GammaBumpSize,
+                                                   p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
+                                                   p.YieldRateUp, p.YieldRateUp2, errorCode);
         default:
             RaiseError(errorCode, enumOErrCodes::OptionModelErr);
     }

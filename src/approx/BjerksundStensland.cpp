@@ -1,0 +1,142 @@
+#include "approx/BjerksundStensland.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "approx/ApproxFrame.h"
+#include "core/D1D2.h"
+#include "core/Enumerations.h"
+#include "core/OptionStatistics.h"
+#include "core/PlainOptions.h"
+
+namespace kestrix {
+
+namespace {
+
+// An asset price of 0 is priced as this, as ComputeD1D2 does: the put's
+// transformed problem has the asset as its strike, and a strike of exactly 0
+// would leave the trigger price 0/0.
+constexpr double kZeroAssetPrice = 1e-17;
+
+// Largest power of ten the guards let through (10^200).
+constexpr double kMaxDecimalExponent = 200;
+
+auto BjsValueFunction(double dividendPV) {
+    return [dividendPV](std::int32_t optionType, double S, double X, double T, double s, double r, double q,
+                        double /*dividendTimeShift*/) {
+        return BjsValue(optionType, S, X, T, s, r, q, 0, 0, dividendPV);
+    };
+}
+
+// The European call of the (possibly transformed) problem, yield r - b.
+double EuropeanCall(double S, double X, double T, double s, double r, double b, double dividendPV) {
+    double d1 = 0, d2 = 0;
+    ComputeD1D2(AmericanBS, d1, d2, S, X, r, r - b, T, T, s);
+    return GbsValue(European, CallOption, S, X, T, T, s, r, r - b, d1, d2, dividendPV);
+}
+
+}  // namespace
+
+double BjsPhi(double S, double T, double gamma, double H, double I, double r, double b, double s, bool& overflow) {
+    const double variance = s * s;
+    const double lambda = (-r + gamma * b + gamma * (gamma - 1) * variance / 2) * T;
+    if (H <= 0) {
+        overflow = true;
+        return 0;
+    }
+    const double volTime = s * std::sqrt(T);
+    const double d = -(std::log(S / H) + (b + (gamma - 0.5) * variance) * T) / volTime;
+    const double kappa = 2 * b / variance + (2 * gamma - 1);
+    if (lambda > kMaxDecimalExponent) {
+        overflow = true;
+        return 0;
+    }
+    if (gamma * std::log10(S) > kMaxDecimalExponent || kappa * std::log10(I / S) > kMaxDecimalExponent) {
+        overflow = true;
+    }
+    if (overflow) return 0;
+    return std::exp(lambda) * Power(S, gamma) *
+           (CumulativeNormal(d) - Power(I / S, kappa) * CumulativeNormal(d - 2 * std::log(I / S) / volTime));
+}
+
+double BjsCallValue(double S, double X, double T, double s, double r, double b, double dividendPV) {
+    // Carrying the asset costs at least the rate: early exercise never pays.
+    if (b >= r) return EuropeanCall(S, X, T, s, r, b, dividendPV);
+
+    const double variance = s * s;
+    const double beta =
+        (0.5 - b / variance) + std::sqrt((b / variance - 0.5) * (b / variance - 0.5) + 2 * r / variance);
+    const double bInfinity = beta / (beta - 1) * X;
+    const double b0 = std::max(X, r / (r - b) * X);
+    const double ht = -(b * T + 2 * s * std::sqrt(T)) * b0 / (bInfinity - b0);
+
+    bool overflow = false;
+    double I = 0;  // trigger price
+    if (ht >= 100) {
+        overflow = true;
+    } else {
+        I = b0 + (bInfinity - b0) * (1 - std::exp(ht));
+        // No number (e.g. a negative rate under the root of beta): treat it as
+        // a guard that fired rather than let NaN through.
+        if (std::isnan(I)) overflow = true;
+    }
+
+    double value = 0;
+    if (!overflow && I > 0) {
+        if (S >= I) return S - X;
+        if ((beta < 0 && beta * std::log10(I) > kMaxDecimalExponent) ||
+            (beta > 0 && beta * std::log10(S) > kMaxDecimalExponent)) {
+            overflow = true;
+        } else {
+            const double alpha = (I - X) * Power(I, -beta);
+            const double phiBeta = BjsPhi(S, T, beta, I, I, r, b, s, overflow);
+            const double phiOneI = BjsPhi(S, T, 1, I, I, r, b, s, overflow);
+            const double phiOneX = BjsPhi(S, T, 1, X, I, r, b, s, overflow);
+            const double phiZeroI = BjsPhi(S, T, 0, I, I, r, b, s, overflow);
+            const double phiZeroX = BjsPhi(S, T, 0, X, I, r, b, s, overflow);
+            value = alpha * Power(S, beta) - alpha * phiBeta + phiOneI - phiOneX - X * phiZeroI + X * phiZeroX;
+        }
+    }
+    if (overflow || I < 0) {
+        if (r <= 0) return 0;
+        return std::max(EuropeanCall(S, X, T, s, r, b, dividendPV), 0.0);
+    }
+    if (I == 0) return 0;
+    return value;
+}
+
+double BjsValue(std::int32_t optionType, double S, double X, double T, double s, double r, double q, double /*d1*/,
+                double /*d2*/, double dividendPV) {
+    const double b = r - q;
+    const double asset = S == 0 ? kZeroAssetPrice : S;
+    switch (optionType) {
+        case CallOption: return BjsCallValue(asset, X, T, s, r, b, dividendPV);
+        case PutOption: return BjsCallValue(X, asset, T, s, q, -b, dividendPV);
+        default:
+            return BjsCallValue(asset, X, T, s, r, b, dividendPV) + BjsCallValue(X, asset, T, s, q, -b, dividendPV);
+    }
+}
+
+double BjsRho(std::int32_t optionType, double S, double X, double T, double s, double r, double q, double /*d1*/,
+              double /*d2*/, double dividendPV, double bumpSize, double assetPriceDown, double assetPriceUp,
+              double yieldRateDown, double yieldRateUp) {
+    return ApproxRho(BjsValueFunction(dividendPV), optionType, S, X, T, s, r, q, bumpSize, assetPriceDown,
+                     assetPriceUp, yieldRateDown, yieldRateUp);
+}
+
+double BjsPsi(std::int32_t optionType, double S, double X, double T, double s, double r, double q, double /*d1*/,
+              double /*d2*/, double dividendPV, double bumpSize) {
+    return ApproxPsi(BjsValueFunction(dividendPV), optionType, S, X, T, s, r, q, bumpSize);
+}
+
+double BjerksundStenslandApproximation(std::int32_t optionType, std::int32_t optionFunction, double S, double X,
+                                       double T, double s, double r, double q, double marketPrice, double /*d1*/,
+                                       double /*d2*/, double dividendPV, double gammaBumpSize, double bumpSize,
+                                       double assetPriceDown, double assetPriceUp, double yieldRateDown,
+                                       double yieldRateUp, double yieldRateUp2, std::int32_t& errorCode) {
+    return DispatchOptionFunction(BjsValueFunction(dividendPV), optionType, optionFunction, S, X, T, s, r, q,
+                                  marketPrice, dividendPV, gammaBumpSize, bumpSize, assetPriceDown, assetPriceUp,
+                                  yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
+}
+
+}  // namespace kestrix
