@@ -169,35 +169,6 @@ ICreateErrorInfo* FilledErrorInfo(const char* description) {
     return create;
 }
 
-TEST(ErrorInfo, ReadsBackWhatWasFilled) {
-    ICreateErrorInfo* create = FilledErrorInfo("The OptionType is invalid.");
-    IErrorInfo* info = nullptr;
-    ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
-    GUID guid{};
-    DWORD context = 0;
-    BSTR text = nullptr;
-    EXPECT_EQ(info->GetGUID(&guid), S_OK);
-    EXPECT_EQ(guid, IID_IDispatch);
-    EXPECT_EQ(info->GetHelpContext(&context), S_OK);
-    EXPECT_EQ(context, 35u);
-    EXPECT_EQ(info->GetDescription(&text), S_OK);
-    EXPECT_EQ(Text(text), "The OptionType is invalid.");
-    SysFreeString(text);
-    EXPECT_EQ(info->GetHelpFile(&text), S_OK);
-    EXPECT_EQ(Text(text), "Kestrix.hlp");
-    SysFreeString(text);
-    EXPECT_EQ(info->GetSource(&text), S_OK);
-    EXPECT_EQ(text, nullptr);  // never set
-    create->SetSource(const_cast<LPOLESTR>("Quantora.Kestrix"));
-    EXPECT_EQ(info->GetSource(&text), S_OK);
-    EXPECT_EQ(Text(text), "Quantora.Kestrix");
-    SysFreeString(text);
-    void* none = nullptr;
-    EXPECT_EQ(info->QueryInterface(IID_IDispatch, &none), E_NOINTERFACE);
-    EXPECT_EQ(info->Release(), 1u);
-    EXPECT_EQ(create->Release(), 0u);
-}
-
 TEST(ErrorInfo, OneCurrentObjectPerThreadHandedOverOnce) {
     ICreateErrorInfo* first = FilledErrorInfo("first");
     ICreateErrorInfo* second = FilledErrorInfo("second");

@@ -132,17 +132,5 @@ TEST(TypeLibrary, EnumerationsWithTheirValuesInDeclarationOrder) {
     EXPECT_EQ(guids.size(), std::size(expected) + 4);
 }
 
-TEST(TypeLibrary, LooksNamesUpWithoutRegardToCase) {
-    ASSERT_NE(FindMethod("BSAMERICAN"), nullptr);
-    EXPECT_EQ(FindMethod("bsamerican")->dispid, 6);
-    EXPECT_EQ(FindMethod(5), &typelib::Method("AmericanCall"));
-    EXPECT_EQ(FindMethod(8), nullptr);
-    EXPECT_EQ(FindMethod("GenBS "), nullptr);
-    EXPECT_EQ(FindParam(typelib::Method("JumpDiffusion"), "percenttotalvol"), 7);
-    EXPECT_EQ(FindParam(typelib::Method("GenBS"), "Result_"), -1);
-    EXPECT_EQ(FindMember(typelib::kCompoundRate, "libor")->value, LIBOR);
-    EXPECT_EQ(FindMember(typelib::kCompoundRate, "Weekly"), nullptr);
-}
-
 }  // namespace
 }  // namespace kestrix
