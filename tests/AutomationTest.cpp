@@ -10,6 +10,7 @@
 #include "automation/OptionsImpl.h"
 #include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
+#include "launch/MethodRequests.h"
 #include "platform/ErrorInfo.h"
 #include "platform/Registry.h"
 
@@ -386,6 +387,34 @@ TEST_F(KestrixObject, ChecksRunInTheirOrderThroughBothPaths) {
                                                           {"Volatility", Num(0.2)}, {"InterestRate", Num(0.05)},
                                                           {"YieldRate", Num(0)}});
     EXPECT_EQ(invoked.scode, kOptionTypeErr);
+}
+
+TEST_F(KestrixObject, MathsLibraryErrorInAModelAnswersZeroThroughBothPaths) {
+    // Far above the critical price of a low-volatility put, the quadratic
+    // approximation's power underflows inside the model.
+    PricingRequest request = FillWhaley(PutOption, Theoretical, 1e6, 100, 1, 0.05, 0.1, 0, 0, Years, 0, 0, 0, DiscreteCashFlow,
+                         Continuous, Continuous);
+    double launched = 0;
+    try {
+        LaunchPlainOption(request, ErrorCode, launched);
+        FAIL() << "the launcher priced the request";
+    } catch (const PricingFailure& failure) {
+        EXPECT_STREQ(failure.Message(), kInvalidOpMessage);
+    }
+
+    double result = 42;
+    EXPECT_EQ(object->Whaley(PutOption, Theoretical, 1e6, 100, 1, 0.05, 0.1, 0, 0, Years, 0, 0, 0, DiscreteCashFlow,
+                             Continuous, Continuous, &result),
+              S_OK);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(CollectError().present);
+    const Invoked invoked = InvokeNamed(
+        object, "Whaley",
+        {{"OptionType", Str("PutOption")}, {"OptionFunction", Str("Theoretical")}, {"AssetPrice", Num(1e6)},
+         {"StrikePrice", Num(100)}, {"TimeExpire", Num(1)}, {"Volatility", Num(0.05)}, {"InterestRate", Num(0.1)},
+         {"YieldRate", Num(0)}, {"TimeFormat", Str("Years")}});
+    EXPECT_EQ(invoked.hr, S_OK);
+    EXPECT_EQ(invoked.value, 0);
 }
 
 TEST_F(KestrixObject, NullResultPointerIsRefused) {
