@@ -11,6 +11,7 @@
 #include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
 #include "core/PlainOptions.h"
+#include "core/PseudoAmerican.h"
 #include "lattice/CRRBinomial.h"
 
 namespace kestrix {
@@ -150,6 +151,12 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                                    rq.MarketPrice, p.d1, p.d2, p.DividendPV, p.GammaBumpSize,
                                                    p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
                                                    p.YieldRateUp, p.YieldRateUp2, errorCode);
+        case PseudoAmericanModel:
+            return PseudoAmericanApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+                                               rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                                               rq.DividendAmount, rq.TimeExDividend, rq.DividendFrequency,
+                                               p.DividendPV, rq.MarketPrice, p.d1, p.d2, p.DividendsIgnored,
+                                               p.DividendCount, errorCode);
         default:
             RaiseError(errorCode, enumOErrCodes::OptionModelErr);
     }
