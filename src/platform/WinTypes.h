@@ -1,0 +1,132 @@
+// The component runtime's basic vocabulary on Linux: the scalar type names,
+// HRESULT and its status codes, and GUID with its braced text form. Names and
+// values are the platform's, so code above reads as it would there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = int;
+using SCODE = std::int32_t;
+using HRESULT = std::int32_t;
+using DISPID = std::int32_t;
+using LCID = std::uint32_t;
+
+// On this stand-in the character of the runtime's strings is UTF-8.
+using OLECHAR = char;
+using LPOLESTR = OLECHAR*;
+using LPCOLESTR = const OLECHAR*;
+
+constexpr bool SUCCEEDED(HRESULT hr) noexcept { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) noexcept { return hr < 0; }
+
+constexpr HRESULT MakeHResult(std::uint32_t value) noexcept { return static_cast<HRESULT>(value); }
+
+inline constexpr HRESULT S_OK = 0;
+inline constexpr HRESULT S_FALSE = 1;
+inline constexpr HRESULT E_NOTIMPL = MakeHResult(0x80004001u);
+inline constexpr HRESULT E_NOINTERFACE = MakeHResult(0x80004002u);
+inline constexpr HRESULT E_POINTER = MakeHResult(0x80004003u);
+inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005u);
+inline constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFFu);
+inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000Eu);
+inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057u);
+inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110u);
+inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111u);
+inline constexpr HRESULT REGDB_E_KEYMISSING = MakeHResult(0x80040152u);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154u);
+inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3u);
+inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHResult(0x80020001u);
+inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHResult(0x80020003u);
+inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHResult(0x80020004u);
+inline constexpr HRESULT DISP_E_TYPEMISMATCH = MakeHResult(0x80020005u);
+inline constexpr HRESULT DISP_E_UNKNOWNNAME = MakeHResult(0x80020006u);
+inline constexpr HRESULT DISP_E_NONAMEDARGS = MakeHResult(0x80020007u);
+inline constexpr HRESULT DISP_E_BADVARTYPE = MakeHResult(0x80020008u);
+inline constexpr HRESULT DISP_E_EXCEPTION = MakeHResult(0x80020009u);
+inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000Au);
+inline constexpr HRESULT DISP_E_BADINDEX = MakeHResult(0x8002000Bu);
+inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000Eu);
+inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000Fu);
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+
+    friend constexpr bool operator==(const GUID&, const GUID&) = default;
+};
+using IID = GUID;
+using CLSID = GUID;
+using REFGUID = const GUID&;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+
+inline constexpr GUID GUID_NULL{};
+inline constexpr IID IID_NULL{};
+
+constexpr bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
+
+// Braced text form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": 38 characters plus
+// the terminator.
+inline constexpr int kGuidStringLength = 39;
+
+// Writes the braced form of `guid` into `text`; returns the characters written
+// including the terminator, or 0 when `capacity` is too small.
+int StringFromGUID2(REFGUID guid, LPOLESTR text, int capacity) noexcept;
+
+// Reads the braced form (hex digits in either case); false when `text` is
+// not exactly one.
+constexpr bool ParseGuidText(const char* text, GUID& guid) noexcept {
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    // Each hex digit's position in "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
+    // the other positions hold the braces and the dashes.
+    std::uint8_t digits[32] = {};
+    int count = 0;
+    for (int i = 0; i < kGuidStringLength - 1; ++i) {
+        const char c = text[i];
+        if (c == '\0') return false;
+        const bool punctuation = i == 0 || i == 37 || i == 9 || i == 14 || i == 19 || i == 24;
+        if (punctuation) {
+            if (c != (i == 0 ? '{' : i == 37 ? '}' : '-')) return false;
+        } else {
+            const int d = hex(c);
+            if (d < 0) return false;
+            digits[count++] = static_cast<std::uint8_t>(d);
+        }
+    }
+    if (text[kGuidStringLength - 1] != '\0') return false;
+    const auto read = [&digits](int first, int n) {
+        std::uint32_t v = 0;
+        for (int i = first; i < first + n; ++i) v = v * 16 + digits[i];
+        return v;
+    };
+    guid.Data1 = read(0, 8);
+    guid.Data2 = static_cast<std::uint16_t>(read(8, 4));
+    guid.Data3 = static_cast<std::uint16_t>(read(12, 4));
+    for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<std::uint8_t>(read(16 + 2 * i, 2));
+    return true;
+}
+
+// A GUID written in braced form in the source; a malformed text does not
+// compile.
+consteval GUID MakeGuid(const char (&text)[kGuidStringLength]) {
+    GUID guid{};
+    if (!ParseGuidText(text, guid)) throw "malformed GUID text";
+    return guid;
+}
+
+// CO_E_CLASSSTRING when `text` is not a braced GUID.
+HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid) noexcept;

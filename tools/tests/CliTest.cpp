@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+#include "Book.h"
+#include "Csv.h"
+#include "Describe.h"
+#include "Host.h"
+
+namespace kestrix::cli {
+namespace {
+
+TEST(Csv, ReadsQuotedFieldsAndLineEndings) {
+    const auto records = ParseCsv("a,\"b,c\",\"say \"\"hi\"\"\"\r\n\n1,\"two\nlines\",3\n,,\n x ,y,z");
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].fields, (std::vector<std::string>{"a", "b,c", "say \"hi\""}));
+    EXPECT_EQ(records[0].line, 1u);
+    EXPECT_EQ(records[1].fields, (std::vector<std::string>{"1", "two\nlines", "3"}));
+    EXPECT_EQ(records[1].line, 3u);  // the blank line 2 is skipped
+    EXPECT_EQ(records[2].fields, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(records[2].line, 5u);
+    EXPECT_EQ(records[3].fields, (std::vector<std::string>{" x ", "y", "z"}));
+    EXPECT_EQ(records[3].line, 6u);
+    for (const auto& r : records) EXPECT_EQ(r.error, "");
+}
+
+TEST(Csv, MalformedRecordsAreReportedAndReadingGoesOn) {
+    const auto records = ParseCsv("h1,h2\n\"ab\"c,d\nx\"y,z\n\"open,1\nlast,row\n");
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[1].error, "text after the closing quote of a field");
+    EXPECT_EQ(records[1].line, 2u);
+    EXPECT_EQ(records[2].error, "a quote inside an unquoted field");
+    EXPECT_EQ(records[2].line, 3u);
+    EXPECT_EQ(records[3].error, "a quoted field is not closed");
+    EXPECT_EQ(records[3].line, 4u);
+    EXPECT_EQ(records[4].fields, (std::vector<std::string>{"last", "row"}));
+    EXPECT_EQ(records[4].line, 5u);
+    EXPECT_EQ(records[4].error, "");
+}
+
+TEST(Csv, WrittenFieldsReadBackUnchanged) {
+    for (const std::string field : {"plain", "with,comma", "with \"quotes\"", "two\nlines", "", "cr\r\nlf"}) {
+        const auto records = ParseCsv(CsvField(field) + ",end\n");
+        ASSERT_EQ(records.size(), 1u) << field;
+        EXPECT_EQ(records[0].fields, (std::vector<std::string>{field, "end"})) << field;
+    }
+    EXPECT_EQ(CsvField("plain"), "plain");
+}
+
+TEST(FormatNumber, ShortestTextThatReadsBack) {
+    EXPECT_EQ(FormatNumber(0.1), "0.1");
+    EXPECT_EQ(FormatNumber(1e-7), "1e-07");
+    EXPECT_EQ(FormatNumber(-2.5), "-2.5");
+    EXPECT_EQ(FormatNumber(0), "0");
+    EXPECT_EQ(FormatNumber(10.450583572185565), "10.450583572185565");
+    EXPECT_EQ(FormatHResult(static_cast<HRESULT>(0x80050002u)), "0x80050002");
+    EXPECT_EQ(FormatHResult(S_OK), "0x00000000");
+}
+
+class HostCall : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(object, nullptr); }
+    void TearDown() override { object->Release(); }
+    IDispatch* object = CreateKestrix();
+};
+
+TEST_F(HostCall, PricesWithEnumerationNamesAndNumbers) {
+    const std::vector<NamedValue> byName{{"exercisetype", "European"}, {"OptionType", "calloption"},
+                                         {"OptionFunction", "Theoretical"}, {"AssetPrice", "100"},
+                                         {"StrikePrice", "100"}, {"TimeExpire", "1"}, {"Volatility", "0.2"},
+                                         {"InterestRate", "0.05"}, {"YieldRate", "0"}, {"TimeFormat", "Years"}};
+    const Outcome named = CallMethod(object, "GenBS", byName);
+    ASSERT_TRUE(named.Succeeded()) << named.description;
+    EXPECT_NEAR(named.result, 10.450583572185565, 2e-5);
+    std::vector<NamedValue> byNumber = byName;
+    byNumber[0].value = "1";
+    byNumber[1].value = "1";
+    byNumber[2].value = "1";
+    byNumber[9].value = "1";
+    EXPECT_EQ(CallMethod(object, "genbs", byNumber).result, named.result);
+    EXPECT_EQ(JsonOutcome(named), "{\"hresult\":\"0x00000000\",\"result\":" + FormatNumber(named.result) + "}");
+}
+
+TEST_F(HostCall, MethodFailureCarriesTheErrorInformation) {
+    const Outcome outcome = CallMethod(object, "AmericanCall",
+                                       std::vector<NamedValue>{{"OptionFunction", "Theoretical"},
+                                                               {"AssetPrice", "80"},
+                                                               {"StrikePrice", "0"},
+                                                               {"TimeExpire", "0.5"},
+                                                               {"Volatility", "0.3"},
+                                                               {"InterestRate", "0.06"}});
+    EXPECT_FALSE(outcome.Succeeded());
+    EXPECT_TRUE(outcome.fromMethod);
+    EXPECT_EQ(outcome.hr, static_cast<HRESULT>(0x80050002u));
+    EXPECT_EQ(outcome.helpContext, 35u);
+    EXPECT_EQ(JsonOutcome(outcome),
+              "{\"hresult\":\"0x80050002\",\"description\":\"StrikePrice must be greater than 0.\","
+              "\"helpFile\":\"Kestrix.hlp\",\"helpContext\":35,\"source\":null}");
+    EXPECT_EQ(DescribeFailure(outcome), "0x80050002 StrikePrice must be greater than 0. (help: Kestrix.hlp, context 35)");
+}
+
+TEST_F(HostCall, RefusedCallsNameTheArgumentAtFault) {
+    struct Case {
+        const char* method;
+        std::vector<NamedValue> args;
+        HRESULT hr;
+        std::string description;
+    };
+    const std::vector<NamedValue> base{{"OptionType", "PutOption"}, {"OptionFunction", "Theoretical"},
+                                       {"AssetPrice", "100"},       {"StrikePrice", "100"},
+                                       {"TimeExpire", "1"},         {"Volatility", "0.2"},
+                                       {"InterestRate", "0.05"},    {"YieldRate", "0"}};
+    auto with = [&base](NamedValue extra) {
+        auto args = base;
+        args.push_back(std::move(extra));
+        return args;
+    };
+    const Case cases[] = {
+        {"Heston", base, DISP_E_UNKNOWNNAME, "unknown method 'Heston'"},
+        {"Whaley", with({"Iterations", "50"}), DISP_E_UNKNOWNNAME, "'Iterations' is not a parameter of Whaley"},
+        {"Whaley", with({"Volatility", "0.3"}), DISP_E_PARAMNOTFOUND, "Volatility is given twice"},
+        {"Whaley", with({"MarketPrice", "cheap"}), DISP_E_TYPEMISMATCH, "MarketPrice: 'cheap' cannot be read as a double"},
+        {"Whaley", with({"TimeFormat", "Weeks"}), DISP_E_TYPEMISMATCH,
+         "TimeFormat: 'Weeks' is neither a member of enumTimeFormat nor a number"},
+        {"Whaley", with({"InterestRateType", "1e10"}), DISP_E_OVERFLOW,
+         "InterestRateType: '1e10' is out of range for a number"},
+        {"Whaley", std::vector<NamedValue>(base.begin() + 3, base.end()), DISP_E_PARAMNOTOPTIONAL,
+         "Whaley needs OptionType, OptionFunction, AssetPrice"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const Outcome outcome = CallMethod(object, c.method, c.args);
+        EXPECT_EQ(outcome.hr, c.hr);
+        EXPECT_FALSE(outcome.fromMethod);
+        EXPECT_EQ(outcome.description, c.description);
+        EXPECT_EQ(JsonOutcome(outcome).find("\"helpFile\":null"), JsonOutcome(outcome).find("\"helpFile\""));
+    }
+}
+
+TEST_F(HostCall, PricesABookRowByRow) {
+    const std::string book =
+        "strikeprice, METHOD ,OptionType,OptionFunction,AssetPrice,TimeExpire,Volatility,InterestRate,YieldRate,"
+        "TimeFormat,Iterations,exercisetype\n"
+        "100,GenBS,CallOption,Theoretical,100,1,0.2,0.05,0,Years,,European\n"
+        "100,GenBS,CallOption,Theoretical,100,1,0.2,0.05\n"
+        "0,Whaley,PutOption,Theoretical,100,1,0.2,0.05,0,Years,,\n"
+        "100,Whaley,PutOption,Theoretical,100,1,0.2,0.05,0,Years,50,\n"
+        "100,,PutOption,Theoretical,100,1,0.2,0.05,0,Years,,\n"
+        "\"100\",GenBS,PutOption,Theoretical,100,1,0.2,0.05,0,Years, ,1\n";
+    std::ostringstream out, errors;
+    const BookSummary summary = PriceBook(object, book, "test.csv", out, errors);
+    EXPECT_TRUE(summary.readable);
+    EXPECT_EQ(summary.priced, 2u);
+    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_EQ(summary.malformed, 3u);
+    EXPECT_EQ(errors.str(),
+              "test.csv:3: the row has 8 cells, the header 12\n"
+              "test.csv:5: 'Iterations' is not a parameter of Whaley\n"
+              "test.csv:6: the row names no method\n");
+
+    const auto rows = ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[0].fields.size(), 15u);
+    EXPECT_EQ(rows[0].fields[13], "HResult");
+    double call = 0, put = 0;
+    std::from_chars(rows[1].fields[12].data(), rows[1].fields[12].data() + rows[1].fields[12].size(), call);
+    std::from_chars(rows[6].fields[12].data(), rows[6].fields[12].data() + rows[6].fields[12].size(), put);
+    // Put-call parity with no yield: C - P = S - K exp(-rT).
+    EXPECT_NEAR(call - put, 100 - 100 * std::exp(-0.05), 1e-9);
+    EXPECT_EQ(rows[2].fields.size(), 15u);  // a short row is padded to the header
+    EXPECT_EQ(rows[2].fields[13], "0x80070057");
+    EXPECT_EQ(rows[3].fields[12], "");
+    EXPECT_EQ(rows[3].fields[13], "0x80050002");
+    EXPECT_EQ(rows[3].fields[14], "StrikePrice must be greater than 0.");
+    EXPECT_EQ(rows[4].fields[13], "0x80020006");
+}
+
+TEST_F(HostCall, UnusableHeadersPriceNothing) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Method,Strike\nGenBS,1\n", "t.csv:1: 'Strike' is not a parameter of any method\n"},
+        {"AssetPrice,StrikePrice\n1,2\n", "t.csv:1: there is no Method column\n"},
+        {"Method,assetprice,AssetPrice\n", "t.csv:1: the column 'AssetPrice' appears twice\n"},
+        {"\n\n", "t.csv: the book is empty; its first line names the columns\n"},
+    };
+    for (const auto& [book, message] : cases) {
+        std::ostringstream out, errors;
+        EXPECT_FALSE(PriceBook(object, book, "t.csv", out, errors).readable);
+        EXPECT_EQ(errors.str(), message);
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(Describe, PrintsTheLibraryOrOneMethod) {
+    std::ostringstream all;
+    ASSERT_TRUE(Describe(all));
+    const std::string text = all.str();
+    EXPECT_NE(text.find("library Quantora  \"Quantora 2.0 Type Library\"  version 1.0  locale 0x409"),
+              std::string::npos);
+    EXPECT_NE(text.find("[id 5] AmericanCall  \"Roll-Geske-Whaley Model\"  (help context 35)"), std::string::npos);
+    EXPECT_NE(text.find("\"The Interest Rate is too negative for the conversion.  Either"), std::string::npos);
+    // Declaration order of enumCompoundRate: Monthly right after Continuous.
+    const auto continuous = text.find("      Continuous");
+    ASSERT_NE(continuous, std::string::npos);
+    EXPECT_EQ(text.find("      Monthly"), text.find('\n', continuous) + 1);
+
+    std::ostringstream one;
+    ASSERT_TRUE(Describe(one, "eurodollar"));
+    EXPECT_NE(one.str().find("enum enumEurodollarModel"), std::string::npos);
+    EXPECT_NE(one.str().find("      Iterations          int                   optional\n"), std::string::npos);
+    EXPECT_EQ(one.str().find("enumDividendStyle"), std::string::npos);  // Eurodollar takes no dividend style
+    std::ostringstream none;
+    EXPECT_FALSE(Describe(none, "Heston"));
+}
+
+}  // namespace
+}  // namespace kestrix::cli
