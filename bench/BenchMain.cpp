@@ -63,7 +63,7 @@ void PrintSummary(const Timings& timings) {
                 "speed-up");
     for (const auto& [job, ways] : timings) {
         const double* theirs = Find(timings, job, "QuantLib");
-        for (const char* way : {"Entry", "Launch", "Table", "Invoke"}) {
+        for (const char* way : {"Entry", "Table", "Invoke"}) {
             const double* ours = Find(timings, job, way);
             if (ours == nullptr) continue;
             if (theirs == nullptr) {

@@ -1,6 +1,6 @@
 // The side-by-side jobs: one option, priced the same way by us and by the
 // field. Every job is registered once per way of calling it, under the name
-// "<Method>.<Quantity>/<Way>" (Way: Entry, Launch, Table, Invoke, QuantLib), so
+// "<Method>.<Quantity>/<Way>" (Way: Entry, Table, Invoke, QuantLib), so
 // that the summary printed after the run can pair the rows of one job.
 #pragma once
 
