@@ -1,15 +1,21 @@
 // No pricing path touches the heap: every model entry, for every option
 // function and option type, on inputs that take the early-exercise and
-// dividend branches too, with the global allocation functions replaced by
-// counting ones.
+// dividend branches too, called directly and through the object (function
+// table and IDispatch::Invoke), with the global allocation functions replaced
+// by counting ones.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <string_view>
+#include <vector>
 
 #include "approx/BAWQuadraticApprox.h"
 #include "approx/BjerksundStensland.h"
+#include "automation/Kestrix.h"
+#include "automation/OptionsImpl.h"
+#include "automation/TypeLibrary.h"
 #include "core/D1D2.h"
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
@@ -153,6 +159,185 @@ TEST(NoAllocation, EveryModelEntryEveryFunction) {
                         EXPECT_FALSE(count.failed) << entry.name << ", " << c.name << ", function " << function;
                     }
                 }
+            }
+        }
+    }
+}
+
+// Through the object a host holds, every method reaches its model entry
+// (GenBS with American exercise the pseudo-American one, Binomial with every
+// dividend style, Eurodollar with every model) with the launcher's
+// preparation, dividends included.
+struct Request {
+    std::int32_t exercise;
+    std::int32_t type;
+    std::int32_t function;
+    double marketPrice;
+    double dividend;       // one cash dividend at 0.25 years, or 0
+    std::int32_t variant;  // Binomial: dividend style; Eurodollar: model
+};
+
+constexpr std::int32_t kObjectSteps = 50;
+
+// `result` by reference: it is read after the call that writes it.
+double Priced(HRESULT hr, const double& result) { return hr == S_OK ? result : -1; }
+
+using MethodCall = double (*)(IKestrix*, const Request&);
+
+struct ObjectMethod {
+    const char* name;
+    MethodCall call;
+    std::int32_t variants;  // dividend styles or Eurodollar models to run
+};
+
+const ObjectMethod kObjectMethods[] = {
+    {"GenBS", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         const auto e = static_cast<enumExerciseType>(q.exercise);
+         return Priced(k->GenBS(e, static_cast<enumOptionType>(q.type), static_cast<enumOptionFunctions>(q.function),
+                                100, 100, 0.5, 0.25, 0.05, 0.02, q.marketPrice, Years, q.dividend, 0.25, 0,
+                                DiscreteCashFlow, Continuous, Continuous, &r),
+                       r);
+     }, 1},
+    {"FrenchBS", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->FrenchBS(static_cast<enumExerciseType>(q.exercise), static_cast<enumOptionType>(q.type),
+                                   static_cast<enumOptionFunctions>(q.function), 100, 100, 0.4, 0.5, 0.25, 0.05,
+                                   0.02, q.marketPrice, Years, q.dividend, 0.25, 0, DiscreteCashFlow, Continuous,
+                                   Continuous, &r),
+                       r);
+     }, 1},
+    {"Binomial", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->Binomial(static_cast<enumExerciseType>(q.exercise), static_cast<enumOptionType>(q.type),
+                                   static_cast<enumOptionFunctions>(q.function), kObjectSteps, 100, 100, 0.5, 0.25,
+                                   0.05, 0.02, q.marketPrice, Years, q.dividend, 0.25, 0,
+                                   static_cast<enumDividendStyleBin>(q.variant), Continuous, Continuous, &r),
+                       r);
+     }, 4},
+    {"Whaley", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->Whaley(static_cast<enumOptionType>(q.type), static_cast<enumOptionFunctions>(q.function),
+                                 100, 100, 0.5, 0.25, 0.05, 0.02, q.marketPrice, Years, q.dividend, 0.25, 0,
+                                 DiscreteCashFlow, Continuous, Continuous, &r),
+                       r);
+     }, 1},
+    {"BSAmerican", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->BSAmerican(static_cast<enumOptionType>(q.type),
+                                     static_cast<enumOptionFunctions>(q.function), 100, 100, 0.5, 0.25, 0.05, 0.02,
+                                     q.marketPrice, Years, q.dividend, 0.25, 0, DiscreteCashFlow, Continuous,
+                                     Continuous, &r),
+                       r);
+     }, 1},
+    {"JumpDiffusion", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->JumpDiffusion(static_cast<enumOptionType>(q.type),
+                                        static_cast<enumOptionFunctions>(q.function), 100, 100, 0.5, 0.25, 1, 0.25,
+                                        0.05, 0.02, q.marketPrice, Years, q.dividend, 0.25, 0, DiscreteCashFlow,
+                                        Continuous, Continuous, &r),
+                       r);
+     }, 1},
+    {"AmericanCall", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->AmericanCall(static_cast<enumOptionFunctions>(q.function), 100, 100, 0.5, 0.25, 0.05,
+                                       q.marketPrice, Years, q.dividend, 0.25, 0, Continuous, &r),
+                       r);
+     }, 1},
+    {"Eurodollar", [](IKestrix* k, const Request& q) {
+         double r = 0;
+         return Priced(k->Eurodollar(static_cast<enumEurodollarModel>(q.variant),
+                                     static_cast<enumExerciseType>(q.exercise), static_cast<enumOptionType>(q.type),
+                                     static_cast<enumOptionFunctions>(q.function), 95, 95, 0.5, 0.25, 0.05,
+                                     kObjectSteps, q.marketPrice, Years, Continuous, &r),
+                       r);
+     }, 4},
+};
+
+class ObjectAllocations : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(TOptionsImpl::CreateInstance(nullptr, IID_IKestrix, reinterpret_cast<void**>(&object)), S_OK);
+    }
+    void TearDown() override {
+        if (object != nullptr) object->Release();
+    }
+    IKestrix* object = nullptr;
+};
+
+TEST_F(ObjectAllocations, EveryMethodEveryFunctionThroughTheFunctionTable) {
+    for (const ObjectMethod& method : kObjectMethods) {
+        for (std::int32_t variant = 0; variant < method.variants; ++variant) {
+            for (const double dividend : {0.0, 2.0}) {
+                for (const std::int32_t exercise : {American, European}) {
+                    for (const std::int32_t type : {CallOption, PutOption, Straddle}) {
+                        // The implied searches look for the option's own value.
+                        const double value =
+                            method.call(object, Request{exercise, type, Theoretical, 0, dividend, variant});
+                        ASSERT_GT(value, 0) << method.name << ", type " << type << ", variant " << variant;
+                        for (std::int32_t function = Theoretical; function <= ImpliedStrike; ++function) {
+                            const Request request{exercise, type, function, value, dividend, variant};
+                            double result = 0;
+                            const Count count = CountAllocations([&] { return result = method.call(object, request); });
+                            EXPECT_EQ(count.allocations, 0)
+                                << method.name << ", variant " << variant << ", dividend " << dividend
+                                << ", exercise " << exercise << ", type " << type << ", function " << function;
+                            EXPECT_NE(result, -1) << method.name << " failed, function " << function;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Invoke by DISPID with every parameter as a positional VARIANT of its
+// declared type, and once more with integers where doubles are declared
+// (the conversion path).
+TEST_F(ObjectAllocations, EveryMethodEveryFunctionThroughInvoke) {
+    const auto valueOf = [](std::string_view name, std::int32_t function) -> double {
+        if (name == "ExerciseType") return European;
+        if (name == "OptionType") return CallOption;
+        if (name == "OptionFunction") return function;
+        if (name == "Iterations") return kObjectSteps;
+        if (name == "AssetPrice" || name == "StrikePrice") return 95;
+        if (name == "TimeExpire" || name == "TimeTrading" || name == "MarketPrice") return 1;
+        if (name == "Volatility" || name == "PercentTotalVol") return 0.25;
+        if (name == "InterestRate") return 0.05;
+        if (name == "TimeFormat" || name == "JumpsPerYear") return 1;
+        return 0;
+    };
+    for (const MethodDescription& method : typelib::kMethods) {
+        for (const bool convert : {false, true}) {
+            for (std::int32_t function = Theoretical; function <= ImpliedStrike; ++function) {
+                std::vector<VARIANT> args;
+                for (const ParamDescription& param : method.params) {
+                    VARIANT arg;
+                    VariantInit(&arg);
+                    const double value = valueOf(param.name, function);
+                    if (param.kind == ParamKind::Double && !(convert && value == static_cast<LONG>(value))) {
+                        arg.vt = VT_R8;
+                        arg.dblVal = value;
+                    } else {
+                        arg.vt = VT_I4;
+                        arg.lVal = static_cast<LONG>(value);
+                    }
+                    args.insert(args.begin(), arg);  // positional arguments travel last first
+                }
+                DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+                VARIANT result;
+                VariantInit(&result);
+                EXCEPINFO exception{};
+                UINT argErr = 0;
+                HRESULT hr = E_FAIL;
+                const Count count = CountAllocations([&] {
+                    hr = object->Invoke(method.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                        &result, &exception, &argErr);
+                    return result.dblVal;
+                });
+                EXPECT_EQ(hr, S_OK) << method.name << ", function " << function;
+                EXPECT_EQ(count.allocations, 0) << method.name << ", function " << function << ", convert " << convert;
+                ClearExcepInfo(&exception);
             }
         }
     }
