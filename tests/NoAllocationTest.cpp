@@ -38,6 +38,11 @@ void* CountedAllocation(std::size_t size, std::size_t alignment) {
     return block;
 }
 
+// Kept out of line: inlined into the replaced deletes, free() on a block
+// from the replaced new looks mismatched to the compiler, though both sides
+// are this file's and agree.
+[[gnu::noinline]] void ReleaseBlock(void* block) noexcept { std::free(block); }
+
 }  // namespace
 
 void* operator new(std::size_t size) { return CountedAllocation(size, 0); }
@@ -48,14 +53,38 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
 void* operator new[](std::size_t size, std::align_val_t alignment) {
     return CountedAllocation(size, static_cast<std::size_t>(alignment));
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { std::free(block); }
+// The non-throwing forms too: left to the runtime they would allocate from
+// another heap than the one these deletes return blocks to.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return CountedAllocation(size, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    try {
+        return CountedAllocation(size, static_cast<std::size_t>(alignment));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t& tag) noexcept {
+    return operator new(size, alignment, tag);
+}
+void operator delete(void* block) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block) noexcept { ReleaseBlock(block); }
+void operator delete(void* block, std::size_t) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block, std::size_t) noexcept { ReleaseBlock(block); }
+void operator delete(void* block, std::align_val_t) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block, std::align_val_t) noexcept { ReleaseBlock(block); }
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { ReleaseBlock(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { ReleaseBlock(block); }
+void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept { ReleaseBlock(block); }
+void operator delete[](void* block, std::align_val_t, const std::nothrow_t&) noexcept { ReleaseBlock(block); }
 
 namespace kestrix {
 namespace {
