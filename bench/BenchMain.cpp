@@ -11,16 +11,19 @@
 
 namespace {
 
-// CPU time per iteration in ns, by job and way; the best of the repetitions,
-// since the machine is shared and noise only ever adds time.
+// CPU time per iteration in ns, by job and way; the best of the repetitions
+// (the machine is shared and noise only ever adds time), or their median when
+// only aggregates are reported.
 using Timings = std::map<std::string, std::map<std::string, double>>;
 
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            const std::string name = run.benchmark_name();
+            // Single runs, or the median when only aggregates are reported.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
+            const std::string name = run.run_name.str();
             const auto slash = name.rfind('/');
             if (slash == std::string::npos) continue;
             const double ns = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
@@ -81,7 +84,8 @@ void PrintSummary(const Timings& timings) {
         const bool againstTable = std::string(target.way) == "Invoke";
         const double* reference = Find(timings, target.job, againstTable ? "Table" : "QuantLib");
         if (ours == nullptr || reference == nullptr) {
-            std::printf("%-22s %-7s not measured in this run\n", target.job, target.way);
+            std::printf("%-22s %-7s not judged: no %s row in this run\n", target.job, target.way,
+                        ours == nullptr ? target.way : againstTable ? "Table" : "QuantLib");
             continue;
         }
         if (againstTable) {
