@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "automation/Module.h"
 #include "core/ErrorCodes.h"
 #include "launch/MethodRequests.h"
 #include "launch/PlainOptionLaunch.h"
@@ -268,6 +269,10 @@ HRESULT TOptionsImpl::CreateInstance(IUnknown* outer, REFIID riid, void** object
     instance->Release();
     return hr;
 }
+
+TOptionsImpl::TOptionsImpl() noexcept { LockModule(); }
+
+TOptionsImpl::~TOptionsImpl() { UnlockModule(); }
 
 HRESULT TOptionsImpl::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;

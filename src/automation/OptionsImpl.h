@@ -89,8 +89,9 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
-    TOptionsImpl() = default;
-    ~TOptionsImpl() = default;
+    // A live object holds a lock on the server module.
+    TOptionsImpl() noexcept;
+    ~TOptionsImpl();
 
     std::atomic<ULONG> references_{0};
 };
