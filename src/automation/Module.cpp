@@ -6,8 +6,8 @@ namespace kestrix {
 
 namespace {
 
-// Objects may be released on any thread; the count is atomic for that.
-std::atomic<LONG> moduleLocks{0};
+// Objects may live in several apartments, so the count is shared by threads.
+std::atomic<long> moduleLocks{0};
 
 }  // namespace
 
@@ -15,6 +15,6 @@ void LockModule() noexcept { ++moduleLocks; }
 
 void UnlockModule() noexcept { --moduleLocks; }
 
-LONG ModuleLockCount() noexcept { return moduleLocks.load(); }
+long ModuleLockCount() noexcept { return moduleLocks.load(); }
 
 }  // namespace kestrix

@@ -1,13 +1,11 @@
-// The server module's lock count: one lock for each live object and each
-// factory lock a client holds. The library may be unloaded only at zero.
+// The server module's lock count: one for each live object and each lock a
+// client took on the class factory. The library may be unloaded only at 0.
 #pragma once
-
-#include "platform/WinTypes.h"
 
 namespace kestrix {
 
 void LockModule() noexcept;
 void UnlockModule() noexcept;
-LONG ModuleLockCount() noexcept;
+long ModuleLockCount() noexcept;
 
 }  // namespace kestrix

@@ -258,6 +258,10 @@ constexpr const MethodDescription& kEurodollar = typelib::Method("Eurodollar");
 
 }  // namespace
 
+TOptionsImpl::TOptionsImpl() noexcept { LockModule(); }
+
+TOptionsImpl::~TOptionsImpl() { UnlockModule(); }
+
 HRESULT TOptionsImpl::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -269,10 +273,6 @@ HRESULT TOptionsImpl::CreateInstance(IUnknown* outer, REFIID riid, void** object
     instance->Release();
     return hr;
 }
-
-TOptionsImpl::TOptionsImpl() noexcept { LockModule(); }
-
-TOptionsImpl::~TOptionsImpl() { UnlockModule(); }
 
 HRESULT TOptionsImpl::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;

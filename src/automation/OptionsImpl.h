@@ -89,7 +89,7 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
-    // A live object holds a lock on the server module.
+    // Each live object holds the module.
     TOptionsImpl() noexcept;
     ~TOptionsImpl();
 

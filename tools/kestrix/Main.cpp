@@ -2,7 +2,7 @@
 // object, the way any automation host would.
 //
 //   kestrix call METHOD Name=Value ... [--json] [--progid PROGID]
-//   kestrix price BOOK.csv [-o OUT.csv] [--progid PROGID]
+//   kestrix price BOOK.csv [-o OUT.csv]
 //   kestrix describe [METHOD]
 //   kestrix register | unregister [LIBRARY]
 //
@@ -30,7 +30,7 @@ constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
     "usage: kestrix call METHOD Name=Value ... [--json] [--progid PROGID]\n"
-    "       kestrix price BOOK.csv [-o OUT.csv] [--progid PROGID]\n"
+    "       kestrix price BOOK.csv [-o OUT.csv]\n"
     "       kestrix describe [METHOD]\n"
     "       kestrix register | unregister [LIBRARY]\n"
     "\n"
@@ -40,7 +40,7 @@ constexpr const char* kUsageText =
     "describe  prints the type library: methods, parameters, enumerations, error codes\n"
     "register  registers the server library (default: libkestrix.so beside kestrix);\n"
     "          unregister removes its registration\n"
-    "--progid  creates the object through the registry instead of the built-in one\n";
+    "--progid  call creates the object through the registry instead of the built-in one\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "kestrix: " << problem << "\n" << kUsageText;
@@ -51,7 +51,7 @@ int Usage(const std::string& problem) {
 // registered under a programmatic identifier.
 class TObject {
 public:
-    explicit TObject(const std::string& progId)
+    explicit TObject(const std::string& progId = {})
         : progId_(progId), object_(progId.empty() ? CreateKestrix() : CreateByProgId(progId, hr_)) {}
     ~TObject() {
         if (object_ != nullptr) object_->Release();
@@ -76,13 +76,6 @@ private:
     IDispatch* object_;
 };
 
-// Takes "--progid PROGID" from args[i]; false when the identifier is missing.
-bool TakeProgId(const std::vector<std::string>& args, std::size_t& i, std::string& progId) {
-    if (i + 1 == args.size()) return false;
-    progId = args[++i];
-    return true;
-}
-
 int Call(const std::vector<std::string>& args) {
     bool json = false;
     std::string method, progId;
@@ -92,7 +85,8 @@ int Call(const std::vector<std::string>& args) {
         if (arg == "--json") {
             json = true;
         } else if (arg == "--progid") {
-            if (!TakeProgId(args, i, progId)) return Usage("--progid needs a programmatic identifier");
+            if (i + 1 == args.size()) return Usage("--progid needs a programmatic identifier");
+            progId = args[++i];
         } else if (method.empty()) {
             method = arg;
         } else {
@@ -120,13 +114,11 @@ int Call(const std::vector<std::string>& args) {
 }
 
 int Price(const std::vector<std::string>& args) {
-    std::string input, output, progId;
+    std::string input, output;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "-o") {
             if (i + 1 == args.size()) return Usage("-o needs a file name");
             output = args[++i];
-        } else if (args[i] == "--progid") {
-            if (!TakeProgId(args, i, progId)) return Usage("--progid needs a programmatic identifier");
         } else if (input.empty()) {
             input = args[i];
         } else {
@@ -151,9 +143,9 @@ int Price(const std::vector<std::string>& args) {
             return kUsage;
         }
     }
-    TObject object(progId);
+    TObject object;
     if (object.get() == nullptr) {
-        object.ReportFailure();
+        std::cerr << "kestrix: the Kestrix object could not be created\n";
         return kFailed;
     }
     const BookSummary summary =
