@@ -186,28 +186,6 @@ TEST(RegistryStore, SomethingElseInTheFilesPlaceIsAFailureNotAHang) {
     std::filesystem::remove(RegistryFile());
 }
 
-TEST(RegistryStore, UnwritableLocationFailsAndWritesNothing) {
-    // Tests run as root, so permissions would not stop a write: a regular
-    // file where a folder should be does.
-    const auto folder = ScratchFolder("unwritable");
-    WriteText(folder / "file", "not a folder");
-    {
-        TScopedEnv registry("KESTRIX_REGISTRY", (folder / "file" / "registry").string());
-        EXPECT_EQ(RegistrySetValue("Key", nullptr, "x"), kPathNotFound);
-        EXPECT_EQ(Query("Key"), kMissing);  // a store that cannot exist holds nothing
-        EXPECT_EQ(RegisterTypeLib({GUID_NULL, 0, 1, 0, 0, "doc"}, "/x.so", nullptr), kPathNotFound);
-    }
-    // A lock that cannot be taken stops a writer before it touches the store.
-    TScopedEnv registry("KESTRIX_REGISTRY", (folder / "registry").string());
-    ASSERT_EQ(RegistrySetValue("Kept", nullptr, "kept"), S_OK);
-    const std::string before = ReadText(folder / "registry");
-    std::filesystem::remove(folder / "registry.lock");
-    std::filesystem::create_directory(folder / "registry.lock");
-    EXPECT_TRUE(FAILED(RegistrySetValue("Key", nullptr, "x")));
-    EXPECT_EQ(ReadText(folder / "registry"), before);
-    EXPECT_EQ(Query("Kept"), "kept");
-}
-
 TEST(RegistryStore, DefaultLocationIsXdgConfigHomeThenHome) {
     const auto folder = ScratchFolder("default");
     TScopedEnv home("HOME", (folder / "home").string());
