@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "automation/Module.h"
 #include "core/ErrorCodes.h"
 #include "launch/MethodRequests.h"
 #include "launch/PlainOptionLaunch.h"
@@ -267,6 +268,10 @@ constexpr const MethodDescription& kAmericanCall = typelib::Method("AmericanCall
 constexpr const MethodDescription& kEurodollar = typelib::Method("Eurodollar");
 
 }  // namespace
+
+TOptionsImpl::TOptionsImpl() noexcept { LockModule(); }
+
+TOptionsImpl::~TOptionsImpl() { UnlockModule(); }
 
 HRESULT TOptionsImpl::CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept {
     if (object == nullptr) return E_POINTER;

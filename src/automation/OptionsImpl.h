@@ -89,8 +89,9 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
-    TOptionsImpl() = default;
-    ~TOptionsImpl() = default;
+    // Each live object holds the module.
+    TOptionsImpl() noexcept;
+    ~TOptionsImpl();
 
     std::atomic<ULONG> references_{0};
 };

@@ -42,6 +42,11 @@ inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = MakeHResult(0x80040111u);
 inline constexpr HRESULT REGDB_E_KEYMISSING = MakeHResult(0x80040152u);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154u);
 inline constexpr HRESULT CO_E_CLASSSTRING = MakeHResult(0x800401F3u);
+inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005u);
+inline constexpr HRESULT REGDB_E_READREGDB = MakeHResult(0x80040150u);
+inline constexpr HRESULT REGDB_E_WRITEREGDB = MakeHResult(0x80040151u);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = MakeHResult(0x800401F8u);
+inline constexpr HRESULT CO_E_ERRORINDLL = MakeHResult(0x800401F9u);
 inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = MakeHResult(0x80020001u);
 inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = MakeHResult(0x80020003u);
 inline constexpr HRESULT DISP_E_PARAMNOTFOUND = MakeHResult(0x80020004u);
@@ -54,6 +59,16 @@ inline constexpr HRESULT DISP_E_OVERFLOW = MakeHResult(0x8002000Au);
 inline constexpr HRESULT DISP_E_BADINDEX = MakeHResult(0x8002000Bu);
 inline constexpr HRESULT DISP_E_BADPARAMCOUNT = MakeHResult(0x8002000Eu);
 inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000Fu);
+
+// System error codes, and their HRESULT form (facility 7).
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_BADDB = 1009;
+
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) noexcept {
+    return error == 0 ? S_OK : MakeHResult((error & 0xFFFFu) | 0x80070000u);
+}
 
 struct GUID {
     std::uint32_t Data1;

@@ -1,9 +1,10 @@
 // kestrix: prices options from the command line through the automation
 // object, the way any automation host would.
 //
-//   kestrix call METHOD Name=Value ... [--json]
+//   kestrix call METHOD Name=Value ... [--json] [--progid PROGID]
 //   kestrix price BOOK.csv [-o OUT.csv]
 //   kestrix describe [METHOD]
+//   kestrix register | unregister [LIBRARY]
 //
 // Exit status: 0 success, 1 the call failed or a row of the book was
 // malformed, 2 the command line or the book could not be used.
@@ -17,6 +18,8 @@
 #include "Book.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Registration.h"
+#include "platform/ObjBase.h"
 
 namespace {
 
@@ -26,42 +29,64 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
-    "usage: kestrix call METHOD Name=Value ... [--json]\n"
+    "usage: kestrix call METHOD Name=Value ... [--json] [--progid PROGID]\n"
     "       kestrix price BOOK.csv [-o OUT.csv]\n"
     "       kestrix describe [METHOD]\n"
+    "       kestrix register | unregister [LIBRARY]\n"
     "\n"
     "call      prices one request; enumeration values by member name or number,\n"
     "          omitted optional parameters are 0\n"
     "price     prices every row of a CSV book (header: Method and parameter names)\n"
-    "describe  prints the type library: methods, parameters, enumerations, error codes\n";
+    "describe  prints the type library: methods, parameters, enumerations, error codes\n"
+    "register  registers the server library (default: libkestrix.so beside kestrix);\n"
+    "          unregister removes its registration\n"
+    "--progid  call creates the object through the registry instead of the built-in one\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "kestrix: " << problem << "\n" << kUsageText;
     return kUsage;
 }
 
-// Holds the object for the command's lifetime.
+// Holds the object for the command's lifetime: the built-in one, or the one
+// registered under a programmatic identifier.
 class TObject {
 public:
-    TObject() : object_(CreateKestrix()) {}
+    explicit TObject(const std::string& progId = {})
+        : progId_(progId), object_(progId.empty() ? CreateKestrix() : CreateByProgId(progId, hr_)) {}
     ~TObject() {
         if (object_ != nullptr) object_->Release();
+        CoFreeUnusedLibraries();
     }
     TObject(const TObject&) = delete;
     TObject& operator=(const TObject&) = delete;
     IDispatch* get() const { return object_; }
 
+    // Says on stderr why there is no object.
+    void ReportFailure() const {
+        if (progId_.empty()) {
+            std::cerr << "kestrix: the Kestrix object could not be created\n";
+        } else {
+            std::cerr << "kestrix: " << progId_ << " could not be created: " << DescribeRegistryFailure(hr_) << '\n';
+        }
+    }
+
 private:
+    std::string progId_;
+    HRESULT hr_ = S_OK;
     IDispatch* object_;
 };
 
 int Call(const std::vector<std::string>& args) {
     bool json = false;
-    std::string method;
+    std::string method, progId;
     std::vector<NamedValue> values;
-    for (const auto& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--progid") {
+            if (i + 1 == args.size()) return Usage("--progid needs a programmatic identifier");
+            progId = args[++i];
         } else if (method.empty()) {
             method = arg;
         } else {
@@ -72,9 +97,9 @@ int Call(const std::vector<std::string>& args) {
     }
     if (method.empty()) return Usage("call needs a method");
 
-    TObject object;
+    TObject object(progId);
     if (object.get() == nullptr) {
-        std::cerr << "kestrix: the Kestrix object could not be created\n";
+        object.ReportFailure();
         return kFailed;
     }
     const Outcome outcome = CallMethod(object.get(), method, values);
@@ -146,6 +171,12 @@ int DescribeCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
+int RegisterCommand(const std::vector<std::string>& args, bool unregister) {
+    if (args.size() > 1) return Usage("register and unregister take at most one library");
+    const std::string library = args.empty() ? DefaultServerLibrary() : args[0];
+    return FAILED(RegisterServer(library, unregister, std::cout, std::cerr)) ? kFailed : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,5 +191,6 @@ int main(int argc, char** argv) {
     if (command == "call") return Call(rest);
     if (command == "price") return Price(rest);
     if (command == "describe") return DescribeCommand(rest);
+    if (command == "register" || command == "unregister") return RegisterCommand(rest, command == "unregister");
     return Usage("unknown command '" + command + "'");
 }

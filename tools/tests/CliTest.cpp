@@ -8,6 +8,7 @@
 #include "Csv.h"
 #include "Describe.h"
 #include "Host.h"
+#include "TempRegistry.h"
 
 namespace kestrix::cli {
 namespace {

@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "TempRegistry.h"
+#include "platform/Registry.h"
+
+namespace kestrix::test {
+namespace {
+
+constexpr HRESULT kBadDb = HRESULT_FROM_WIN32(ERROR_BADDB);
+constexpr HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+
+std::string Take(BSTR text) {
+    std::string copy = text == nullptr ? std::string() : std::string(text, SysStringLen(text));
+    SysFreeString(text);
+    return copy;
+}
+
+// The value's data, or "<hr>" when it cannot be read.
+std::string Query(const char* key, const char* name = nullptr) {
+    BSTR data = nullptr;
+    const HRESULT hr = RegistryQueryValue(key, name, &data);
+    return SUCCEEDED(hr) ? Take(data) : "<" + std::to_string(hr) + ">";
+}
+
+const std::string kMissing = "<" + std::to_string(REGDB_E_KEYMISSING) + ">";
+
+std::vector<std::string> Subkeys(const char* key) {
+    std::vector<std::string> names;
+    BSTR name = nullptr;
+    for (DWORD i = 0; RegistryEnumKey(key, i, &name) == S_OK; ++i) names.push_back(Take(name));
+    return names;
+}
+
+TEST(RegistryStore, PersistsToTheFileKeepingTheFirstSpelling) {
+    ASSERT_EQ(RegistrySetValue("Spell.Key\\Sub", "ThreadingModel", "Apartment"), S_OK);
+    ASSERT_EQ(RegistrySetValue("SPELL.KEY\\sub", "threadingmodel", "Free"), S_OK);
+    ASSERT_EQ(RegistrySetValue("spell.key\\SUB\\Deeper", nullptr, "x"), S_OK);
+    const std::string text = ReadText(RegistryFile());
+    EXPECT_TRUE(text.starts_with("KESTRIX REGISTRY 1\n")) << text;
+    EXPECT_TRUE(text.ends_with("\nEND\n")) << text;
+    EXPECT_NE(text.find("[Spell.Key\\Sub]\n\"ThreadingModel\"=\"Free\"\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Spell.Key\\Sub\\Deeper]\n@=\"x\"\n"), std::string::npos) << text;
+    EXPECT_EQ(Subkeys(nullptr), std::vector<std::string>{"Spell.Key"});
+    EXPECT_EQ(RegistryOpenKey("spell.KEY"), S_OK);  // made as the parent, without values
+    EXPECT_EQ(RegistryDeleteTree("Spell.Key"), S_OK);
+    EXPECT_EQ(RegistryOpenKey("Spell.Key\\Sub\\Deeper"), REGDB_E_KEYMISSING);
+    EXPECT_EQ(RegistryDeleteTree("Spell.Key"), S_FALSE);
+    for (const char* bad : {"", "\\Lead", "Trail\\", "Dou\\\\ble", "Line\nBreak"}) {
+        EXPECT_EQ(RegistrySetValue(bad, nullptr, "x"), E_INVALIDARG) << bad;
+    }
+}
+
+TEST(RegistryStore, AnyTextRoundTripsThroughTheFile) {
+    const std::vector<std::string> texts = {
+        "",           "plain",       "quote \" inside", "back\\slash\\", "line\nbreak\r\n", "tab\there",
+        "\x01\x1F\x7F", "euro \xE2\x82\xAC", "[not a key]",  "@=\"x\"",       "trailing \\",    " \\x41 ",
+    };
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string key = "Text\\Key ]" + std::to_string(i);
+        ASSERT_EQ(RegistrySetValue(key.c_str(), texts[i].c_str(), texts[i].c_str()), S_OK);
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::string key = "Text\\Key ]" + std::to_string(i);
+        EXPECT_EQ(Query(key.c_str(), texts[i].c_str()), texts[i]) << i;
+        BSTR name = nullptr, data = nullptr;
+        ASSERT_EQ(RegistryEnumValue(key.c_str(), 0, &name, &data), S_OK);
+        EXPECT_EQ(Take(name), texts[i]);
+        EXPECT_EQ(Take(data), texts[i]);
+    }
+}
+
+TEST(RegistryStore, EnumeratesDirectSubkeysAndValuesInOrder) {
+    ASSERT_EQ(RegistrySetValue("Enum\\b", nullptr, "1"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Enum\\A\\deep", nullptr, "2"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Enum.Sibling", nullptr, "3"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Enum", "Zeta", "z"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Enum", "alpha", "a"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Enum", nullptr, "default"), S_OK);
+    EXPECT_EQ(Subkeys("ENUM"), (std::vector<std::string>{"A", "b"}));
+    EXPECT_EQ(Subkeys(nullptr), (std::vector<std::string>{"Enum", "Enum.Sibling"}));
+
+    std::vector<std::string> values;
+    BSTR name = nullptr, data = nullptr;
+    DWORD i = 0;
+    for (; RegistryEnumValue("Enum", i, &name, &data) == S_OK; ++i) values.push_back(Take(name) + "=" + Take(data));
+    EXPECT_EQ(values, (std::vector<std::string>{"=default", "alpha=a", "Zeta=z"}));
+    EXPECT_EQ(RegistryEnumValue("Enum", i, &name, &data), S_FALSE);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(RegistryEnumKey("Enum\\Missing", 0, &name), REGDB_E_KEYMISSING);
+}
+
+TEST(RegistryTransaction, AppliesEveryChangeAtCommitOrNone) {
+    ASSERT_EQ(RegistrySetValue("Txn\\Old", nullptr, "old"), S_OK);
+    HREGTRANSACTION transaction = nullptr;
+    ASSERT_EQ(RegistryBeginTransaction(&transaction), S_OK);
+    ASSERT_EQ(RegistrySetValue("Txn\\New", nullptr, "new", transaction), S_OK);
+    ASSERT_EQ(RegistryCreateKey("Txn\\Empty", transaction), S_OK);
+    ASSERT_EQ(RegistryDeleteTree("Txn\\Old", transaction), S_OK);
+    EXPECT_EQ(RegistrySetValue("", nullptr, "x", transaction), E_INVALIDARG);  // refused, not queued
+    EXPECT_EQ(Query("Txn\\New"), kMissing);  // nothing reaches the store before the commit
+    EXPECT_EQ(Query("Txn\\Old"), "old");
+    ASSERT_EQ(RegistryCommitTransaction(transaction), S_OK);
+    EXPECT_EQ(Query("Txn\\New"), "new");
+    EXPECT_EQ(RegistryOpenKey("Txn\\Empty"), S_OK);
+    EXPECT_EQ(RegistryOpenKey("Txn\\Old"), REGDB_E_KEYMISSING);
+
+    ASSERT_EQ(RegistryBeginTransaction(&transaction), S_OK);
+    ASSERT_EQ(RegistryDeleteTree("Txn", transaction), S_OK);
+    RegistryRollbackTransaction(transaction);
+    EXPECT_EQ(Query("Txn\\New"), "new");
+}
+
+TEST(RegistryTypeLib, WritesVersionAndLocaleInHexadecimal) {
+    constexpr GUID library = MakeGuid("{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
+    const TYPELIBREGISTRATION registration{library, 0x809, 2, 10, 4, "Test Library"};
+    ASSERT_EQ(RegisterTypeLib(registration, "/opt/test.so", "/opt/"), S_OK);
+    const std::string key = "TypeLib\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\2.a";
+    EXPECT_EQ(Query(key.c_str()), "Test Library");
+    EXPECT_EQ(Query((key + "\\809\\linux64").c_str()), "/opt/test.so");
+    EXPECT_EQ(Query((key + "\\FLAGS").c_str()), "4");
+    EXPECT_EQ(Query((key + "\\HELPDIR").c_str()), "/opt/");
+    EXPECT_EQ(Subkeys(key.c_str()), (std::vector<std::string>{"809", "FLAGS", "HELPDIR"}));
+}
+
+// Every way a store file can be damaged is a failure for readers and writers
+// alike, and a writer leaves the damaged file as it was.
+TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
+    const std::string valid = "KESTRIX REGISTRY 1\n[CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID]\n"
+                              "@=\"Test.Class\"\n[Test.Class\\CLSID]\n@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\nEND\n";
+    const std::string damaged[] = {
+        "",
+        "KESTRIX REGISTRY 1\n",
+        valid.substr(0, valid.size() - 1),   // the last newline lost
+        valid.substr(0, valid.size() - 4),   // the trailer lost
+        valid.substr(0, valid.find("Test.Class\"")),  // cut inside a line
+        "KESTRIX REGISTRY 2\nEND\n",
+        "KESTRIX REGISTRY 1\n@=\"no key yet\"\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key]\n@=\"unterminated\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key]\n@=\"bad \\q escape\"\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key]\n@=\"nul \\x00\"\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key]\n@=\"x\" trailing\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key]\n\"name\"\nEND\n",
+        "KESTRIX REGISTRY 1\n[]\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key\\\\Twice]\nEND\n",
+        "KESTRIX REGISTRY 1\n[Key\nEND\n",
+        std::string("KESTRIX REGISTRY 1\n[Key]\n@=\"x\"\nEND\n\0", 36),
+    };
+    constexpr CLSID clsid = MakeGuid("{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
+    for (const std::string& text : damaged) {
+        SCOPED_TRACE(text);
+        WriteText(RegistryFile(), text);
+        BSTR data = nullptr;
+        EXPECT_EQ(RegistryQueryValue("Test.Class\\CLSID", nullptr, &data), kBadDb);
+        EXPECT_EQ(RegistrySetValue("Other", nullptr, "x"), kBadDb);
+        EXPECT_EQ(RegistryDeleteTree("Test.Class"), kBadDb);
+        LPOLESTR progId = nullptr;
+        EXPECT_EQ(ProgIDFromCLSID(clsid, &progId), kBadDb);
+        CLSID found{};
+        EXPECT_EQ(CLSIDFromProgID("Test.Class", &found), kBadDb);
+        EXPECT_EQ(ReadText(RegistryFile()), text);
+    }
+
+    // The same content, hand-edited with blank lines, comments and CRLF line ends, still reads.
+    WriteText(RegistryFile(), "KESTRIX REGISTRY 1\r\n; edited\r\n\r\n[Test.Class\\CLSID]\r\n"
+                              "@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\r\nEND\r\n");
+    CLSID found{};
+    ASSERT_EQ(CLSIDFromProgID("test.class", &found), S_OK);
+    EXPECT_EQ(found, clsid);
+    std::filesystem::remove(RegistryFile());
+}
+
+TEST(RegistryStore, SomethingElseInTheFilesPlaceIsAFailureNotAHang) {
+    ASSERT_EQ(mkfifo(RegistryFile().c_str(), 0600), 0);
+    EXPECT_EQ(Query("Any"), "<" + std::to_string(kBadDb) + ">");
+    EXPECT_EQ(RegistrySetValue("Any", nullptr, "x"), kBadDb);
+    std::filesystem::remove(RegistryFile());
+    std::filesystem::create_directory(RegistryFile());
+    EXPECT_TRUE(FAILED(RegistrySetValue("Any", nullptr, "x")));
+    std::filesystem::remove(RegistryFile());
+}
+
+TEST(RegistryStore, DefaultLocationIsXdgConfigHomeThenHome) {
+    const auto folder = ScratchFolder("default");
+    TScopedEnv home("HOME", (folder / "home").string());
+    TScopedEnv config("XDG_CONFIG_HOME", (folder / "config").string());
+    TScopedEnv registry("KESTRIX_REGISTRY", std::nullopt);
+    BSTR path = nullptr;
+    ASSERT_EQ(RegistryFilePath(&path), S_OK);
+    EXPECT_EQ(Take(path), (folder / "config" / "kestrix" / "registry").string());
+    ASSERT_EQ(RegistrySetValue("Default.Key", nullptr, "x"), S_OK);  // makes the folders
+    EXPECT_NE(ReadText(folder / "config" / "kestrix" / "registry").find("[Default.Key]"), std::string::npos);
+    {
+        TScopedEnv relative("XDG_CONFIG_HOME", "relative/config");  // ignored
+        ASSERT_EQ(RegistryFilePath(&path), S_OK);
+        EXPECT_EQ(Take(path), (folder / "home" / ".config" / "kestrix" / "registry").string());
+    }
+    TScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
+    TScopedEnv noHome("HOME", std::nullopt);
+    EXPECT_EQ(RegistryFilePath(&path), kPathNotFound);
+    EXPECT_EQ(RegistrySetValue("Key", nullptr, "x"), kPathNotFound);
+}
+
+// Writers in several processes at once: each one's last write survives and
+// the file always reads.
+TEST(RegistryStore, ConcurrentWritersLoseNoUpdate) {
+    constexpr int kChildren = 4;
+    constexpr int kWrites = 20;
+    std::vector<pid_t> children;
+    for (int child = 0; child < kChildren; ++child) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const std::string key = "Race\\Child" + std::to_string(child);
+            bool ok = true;
+            for (int i = 1; i <= kWrites; ++i) {
+                ok = ok && RegistrySetValue(key.c_str(), "Count", std::to_string(i).c_str()) == S_OK;
+                ok = ok && RegistrySetValue("Race\\Shared", nullptr, key.c_str()) == S_OK;
+                BSTR data = nullptr;
+                ok = ok && RegistryQueryValue(key.c_str(), "Count", &data) == S_OK;
+                SysFreeString(data);
+            }
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int child = 0; child < kChildren; ++child) {
+        EXPECT_EQ(Query(("Race\\Child" + std::to_string(child)).c_str(), "Count"), std::to_string(kWrites));
+    }
+    EXPECT_EQ(Subkeys("Race").size(), kChildren + 1u);
+}
+
+}  // namespace
+}  // namespace kestrix::test

@@ -1,0 +1,357 @@
+// The built libkestrix.so, loaded as a host loads it: its exported entry
+// points, the registry entries they write and remove, its class factory and
+// lock count, and activation by programmatic identifier.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TempRegistry.h"
+#include "automation/OptionsImpl.h"
+#include "platform/ErrorInfo.h"
+#include "platform/ObjBase.h"
+#include "platform/Registry.h"
+
+namespace kestrix::test {
+namespace {
+
+constexpr const char* kClassKey = "CLSID\\{71D12FBC-BCD2-49AD-A254-B46503A8DA23}";
+constexpr const char* kTypeLibKey = "TypeLib\\{2C9D68B6-D2AE-41BB-9161-409F995B3444}";
+constexpr HRESULT kStrikePriceErr = MakeHResult(0x80050002u);
+constexpr HRESULT kBadDb = HRESULT_FROM_WIN32(ERROR_BADDB);
+
+std::string Take(BSTR text) {
+    std::string copy = text == nullptr ? std::string() : std::string(text, SysStringLen(text));
+    SysFreeString(text);
+    return copy;
+}
+
+// Everything at and below `key`: a line "Key" for each key and "Key|Name=Data"
+// for each value (the default value's name is empty), names as spelled.
+std::set<std::string> Dump(const std::string& key) {
+    std::set<std::string> lines{key};
+    BSTR name = nullptr, data = nullptr;
+    for (DWORD i = 0; RegistryEnumValue(key.c_str(), i, &name, &data) == S_OK; ++i) {
+        lines.insert(key + "|" + Take(name) + "=" + Take(data));
+    }
+    for (DWORD i = 0; RegistryEnumKey(key.c_str(), i, &name) == S_OK; ++i) {
+        const std::set<std::string> below = Dump(key + "\\" + Take(name));
+        lines.insert(below.begin(), below.end());
+    }
+    return lines;
+}
+
+std::vector<std::string> RootKeys() {
+    std::vector<std::string> names;
+    BSTR name = nullptr;
+    for (DWORD i = 0; RegistryEnumKey(nullptr, i, &name) == S_OK; ++i) names.push_back(Take(name));
+    return names;
+}
+
+std::string LibraryPath() {
+    char path[PATH_MAX];
+    return realpath(KESTRIX_SERVER_LIBRARY, path) != nullptr ? path : "";
+}
+
+class ServerLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library = dlopen(KESTRIX_SERVER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(library, "DllGetClassObject"));
+        canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(library, "DllCanUnloadNow"));
+        registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
+        unregisterServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllUnregisterServer"));
+        ASSERT_TRUE(getClassObject && canUnloadNow && registerServer && unregisterServer);
+        std::filesystem::remove(RegistryFile());
+    }
+    void TearDown() override {
+        if (library != nullptr) dlclose(library);
+    }
+
+    IClassFactory* Factory() {
+        IClassFactory* factory = nullptr;
+        EXPECT_EQ(getClassObject(kestrix::CLSID_Kestrix, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+        return factory;
+    }
+
+    void* library = nullptr;
+    LPFNGETCLASSOBJECT getClassObject = nullptr;
+    LPFNCANUNLOADNOW canUnloadNow = nullptr;
+    HRESULT (*registerServer)() = nullptr;
+    HRESULT (*unregisterServer)() = nullptr;
+};
+
+TEST_F(ServerLibrary, RegistrationWritesExactlyTheClassEntries) {
+    ASSERT_EQ(registerServer(), S_OK);
+    const std::string key = kClassKey;
+    EXPECT_EQ(Dump(key), (std::set<std::string>{
+                             key,
+                             key + "|=PlainOptions Object",
+                             key + "\\InprocServer32",
+                             key + "\\InprocServer32|=" + LibraryPath(),
+                             key + "\\InprocServer32|ThreadingModel=Apartment",
+                             key + "\\ProgID",
+                             key + "\\ProgID|=Quantora.Kestrix",
+                             key + "\\Version",
+                             key + "\\Version|=1.0",
+                             key + "\\Typelib",
+                             key + "\\Typelib|={2C9D68B6-D2AE-41BB-9161-409F995B3444}",
+                         }));
+    EXPECT_EQ(Dump("Quantora.Kestrix"), (std::set<std::string>{
+                                            "Quantora.Kestrix",
+                                            "Quantora.Kestrix|=PlainOptions Object",
+                                            "Quantora.Kestrix\\CLSID",
+                                            "Quantora.Kestrix\\CLSID|={71D12FBC-BCD2-49AD-A254-B46503A8DA23}",
+                                        }));
+    const std::string lib = std::string(kTypeLibKey) + "\\1.0";
+    const std::string folder = LibraryPath().substr(0, LibraryPath().rfind('/') + 1);
+    EXPECT_EQ(Dump(lib), (std::set<std::string>{
+                             lib,
+                             lib + "|=Quantora 2.0 Type Library",
+                             lib + "\\409",
+                             lib + "\\409\\linux64",
+                             lib + "\\409\\linux64|=" + LibraryPath(),
+                             lib + "\\FLAGS",
+                             lib + "\\FLAGS|=0",
+                             lib + "\\HELPDIR",
+                             lib + "\\HELPDIR|=" + folder,
+                         }));
+    EXPECT_EQ(RootKeys(), (std::vector<std::string>{"CLSID", "Quantora.Kestrix", "TypeLib"}));
+
+    LPOLESTR progId = nullptr;
+    ASSERT_EQ(ProgIDFromCLSID(kestrix::CLSID_Kestrix, &progId), S_OK);
+    EXPECT_STREQ(progId, "Quantora.Kestrix");
+    CoTaskMemFree(progId);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID("quantora.kestrix", &clsid), S_OK);
+    EXPECT_EQ(clsid, kestrix::CLSID_Kestrix);
+}
+
+TEST_F(ServerLibrary, RegisteringAgainIsHarmlessAndDropsStaleClassEntries) {
+    ASSERT_EQ(RegistrySetValue("Other.Program\\CLSID", nullptr, "{00000000-0000-0000-0000-000000000001}"), S_OK);
+    ASSERT_EQ(registerServer(), S_OK);
+    const std::string once = ReadText(RegistryFile());
+    ASSERT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(ReadText(RegistryFile()), once);
+
+    ASSERT_EQ(RegistrySetValue((std::string(kClassKey) + "\\LocalServer32").c_str(), nullptr, "/old/server"), S_OK);
+    ASSERT_EQ(RegistrySetValue(kClassKey, "Stale", "x"), S_OK);
+    ASSERT_EQ(RegistrySetValue((std::string(kClassKey) + "\\ProgID").c_str(), nullptr, "Old.Name"), S_OK);
+    ASSERT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(ReadText(RegistryFile()), once);
+}
+
+TEST_F(ServerLibrary, UnregistrationRemovesClassAndProgIdButKeepsTheTypeLibrary) {
+    ASSERT_EQ(RegistrySetValue("Other.Program\\CLSID", nullptr, "{00000000-0000-0000-0000-000000000001}"), S_OK);
+    ASSERT_EQ(registerServer(), S_OK);
+    const std::set<std::string> typeLibrary = Dump(kTypeLibKey);
+    ASSERT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(RegistryOpenKey(kClassKey), REGDB_E_KEYMISSING);
+    EXPECT_EQ(RegistryOpenKey("Quantora.Kestrix"), REGDB_E_KEYMISSING);
+    EXPECT_EQ(Dump(kTypeLibKey), typeLibrary);
+    EXPECT_EQ(Dump("Other.Program").size(), 3u);
+    EXPECT_EQ(Dump("CLSID"), std::set<std::string>{"CLSID"});
+    LPOLESTR progId = nullptr;
+    EXPECT_EQ(ProgIDFromCLSID(kestrix::CLSID_Kestrix, &progId), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(unregisterServer(), S_OK);  // again: nothing left to remove
+}
+
+TEST_F(ServerLibrary, MayUnloadOnlyWithoutLiveObjectsOrFactoryLocks) {
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    EXPECT_EQ(canUnloadNow(), S_OK);  // holding the factory alone does not lock the module
+
+    ASSERT_EQ(factory->LockServer(1), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    IKestrix* first = nullptr;
+    IDispatch* second = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, kestrix::IID_IKestrix, reinterpret_cast<void**>(&first)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&second)), S_OK);
+    EXPECT_NE(static_cast<IUnknown*>(first), static_cast<IUnknown*>(second));  // one object per request
+    ISupportErrorInfo* support = nullptr;
+    ASSERT_EQ(first->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    first->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // `support` still holds the first object
+    support->Release();
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(second->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->Release();
+}
+
+TEST_F(ServerLibrary, FactoryRefusesAggregationAndOtherClasses) {
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    IUnknown* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(factory, IID_IUnknown, reinterpret_cast<void**>(&object)),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, reinterpret_cast<void**>(&object)), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(canUnloadNow(), S_OK);  // the refused objects are gone
+    factory->Release();
+
+    void* other = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(IID_IDispatch, IID_IClassFactory, &other), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(getClassObject(kestrix::CLSID_Kestrix, IID_IDispatch, &other), E_NOINTERFACE);
+    EXPECT_EQ(getClassObject(kestrix::CLSID_Kestrix, IID_IUnknown, nullptr), E_POINTER);
+}
+
+// Registration that cannot be written leaves no entry behind, and a store it
+// cannot read is left as it was.
+TEST_F(ServerLibrary, FailedRegistrationWritesNothing) {
+    const auto folder = ScratchFolder("failing");
+    WriteText(folder / "file", "not a folder");
+    {
+        TScopedEnv registry("KESTRIX_REGISTRY", (folder / "file" / "registry").string());
+        EXPECT_EQ(registerServer(), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+    }
+    EXPECT_FALSE(std::filesystem::exists(RegistryFile()));
+
+    ASSERT_EQ(RegistrySetValue("Other.Program", nullptr, "kept"), S_OK);
+    const std::string before = ReadText(RegistryFile());
+    std::filesystem::path lock = RegistryFile();
+    lock += ".lock";
+    std::filesystem::remove(lock);
+    std::filesystem::create_directory(lock);  // the writer cannot take its lock
+    EXPECT_TRUE(FAILED(registerServer()));
+    EXPECT_TRUE(FAILED(unregisterServer()));
+    EXPECT_EQ(ReadText(RegistryFile()), before);
+    std::filesystem::remove(lock);
+
+    const std::string truncated = before.substr(0, before.size() - 4);
+    WriteText(RegistryFile(), truncated);
+    EXPECT_EQ(registerServer(), kBadDb);
+    EXPECT_EQ(unregisterServer(), kBadDb);
+    EXPECT_EQ(ReadText(RegistryFile()), truncated);
+}
+
+// A failing call through IDispatch by DISPID, positional arguments only:
+// GenBS with StrikePrice 0. Returns the exception's source, or "(none)".
+std::string FailingCallSource(IDispatch* object) {
+    VARIANT args[9];
+    const double values[9] = {0.01, 0.05, 0.2, 1, 0, 100, Theoretical, CallOption, European};
+    for (int i = 0; i < 9; ++i) {
+        VariantInit(&args[i]);
+        args[i].vt = VT_R8;
+        args[i].dblVal = values[i];
+    }
+    DISPPARAMS params{args, nullptr, 9, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO excep{};
+    const HRESULT hr = object->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &excep, nullptr);
+    EXPECT_EQ(hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(excep.scode, kStrikePriceErr);
+    const std::string source = excep.bstrSource == nullptr ? "(none)" : Take(excep.bstrSource);
+    excep.bstrSource = nullptr;
+    ClearExcepInfo(&excep);
+    return source;
+}
+
+TEST_F(ServerLibrary, ErrorSourceIsTheRegisteredProgId) {
+    IClassFactory* factory = Factory();
+    ASSERT_NE(factory, nullptr);
+    IDispatch* loaded = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&loaded)), S_OK);
+    IKestrix* linked = nullptr;
+    ASSERT_EQ(TOptionsImpl::CreateInstance(nullptr, kestrix::IID_IKestrix, reinterpret_cast<void**>(&linked)), S_OK);
+
+    EXPECT_EQ(FailingCallSource(loaded), "(none)");
+    ASSERT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(FailingCallSource(loaded), "Quantora.Kestrix");
+    EXPECT_EQ(FailingCallSource(linked), "Quantora.Kestrix");
+
+    double result = 0;
+    EXPECT_EQ(linked->GenBS(European, CallOption, Theoretical, 100, 0, 1, 0.2, 0.05, 0.01, 0, Years, 0, 0, 0,
+                            DiscreteCashFlow, Continuous, Continuous, &result),
+              kStrikePriceErr);
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR source = nullptr;
+    ASSERT_EQ(info->GetSource(&source), S_OK);
+    EXPECT_EQ(Take(source), "Quantora.Kestrix");
+    info->Release();
+
+    ASSERT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(FailingCallSource(loaded), "(none)");
+    loaded->Release();
+    linked->Release();
+    factory->Release();
+}
+
+double GenBSValue(IKestrix* object) {
+    double result = -1;
+    EXPECT_EQ(object->GenBS(European, PutOption, Theoretical, 100, 95, 0.5, 0.25, 0.05, 0.02, 0, Years, 0, 0, 0,
+                            DiscreteCashFlow, Continuous, Continuous, &result),
+              S_OK);
+    return result;
+}
+
+TEST_F(ServerLibrary, HostCreatesTheObjectByProgId) {
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID("Quantora.Kestrix", &clsid), CO_E_CLASSSTRING);
+    ASSERT_EQ(registerServer(), S_OK);
+    ASSERT_EQ(CLSIDFromProgID("Quantora.Kestrix", &clsid), S_OK);
+    IKestrix* object = nullptr;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kestrix::IID_IKestrix,
+                               reinterpret_cast<void**>(&object)),
+              S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // the host loaded this very library
+
+    IKestrix* linked = nullptr;
+    ASSERT_EQ(TOptionsImpl::CreateInstance(nullptr, kestrix::IID_IKestrix, reinterpret_cast<void**>(&linked)), S_OK);
+    EXPECT_EQ(GenBSValue(object), GenBSValue(linked));
+    linked->Release();
+    object->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    void* none = nullptr;
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, 0x4, IID_IUnknown, &none), REGDB_E_CLASSNOTREG);
+    const std::string inproc = std::string(kClassKey) + "\\InprocServer32";
+    ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, "/nonexistent/libkestrix.so"), S_OK);
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), CO_E_DLLNOTFOUND);
+    ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, "libc.so.6"), S_OK);
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), CO_E_ERRORINDLL);
+    ASSERT_EQ(RegistryDeleteTree(inproc.c_str()), S_OK);
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(ServerLibrary, ConcurrentRegistrationLeavesAReadableStore) {
+    constexpr int kChildren = 4;
+    std::vector<pid_t> children;
+    for (int child = 0; child < kChildren; ++child) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            bool ok = true;
+            for (int i = 0; i < 10; ++i) ok = ok && registerServer() == S_OK && unregisterServer() == S_OK;
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(RegistryOpenKey(kClassKey), REGDB_E_KEYMISSING);  // every child ended by unregistering
+    EXPECT_EQ(RegistryOpenKey(kTypeLibKey), S_OK);
+    ASSERT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(Dump(kClassKey).size(), 11u);
+}
+
+}  // namespace
+}  // namespace kestrix::test

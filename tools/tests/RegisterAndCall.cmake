@@ -1,0 +1,57 @@
+# kestrix register writes the registry named by KESTRIX_REGISTRY (set by the
+# test to REGISTRY); each later kestrix process then creates the object by its
+# programmatic identifier, through the registry and the library it names.
+file(REMOVE_RECURSE ${REGISTRY})
+get_filename_component(folder ${REGISTRY} DIRECTORY)
+file(REMOVE_RECURSE ${folder})
+
+function(run expected_status)
+  execute_process(COMMAND ${KESTRIX} ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL expected_status)
+    message(FATAL_ERROR "kestrix ${ARGN}: exit ${status}, expected ${expected_status}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+set(put GenBS ExerciseType=European OptionType=PutOption OptionFunction=Theoretical AssetPrice=100 StrikePrice=95
+    TimeExpire=0.5 Volatility=0.25 InterestRate=0.05 YieldRate=0.02 TimeFormat=Years --json)
+set(failing GenBS ExerciseType=European OptionType=CallOption OptionFunction=Theoretical AssetPrice=100
+    StrikePrice=0 TimeExpire=1 Volatility=0.2 InterestRate=0.05 YieldRate=0 TimeFormat=Years --json)
+
+run(1 call --progid Quantora.Kestrix ${put})
+if(NOT err MATCHES "0x800401F3")
+  message(FATAL_ERROR "an unregistered identifier is not reported: ${err}")
+endif()
+
+run(0 register)
+if(NOT out MATCHES "DllRegisterServer in .*libkestrix\\.so succeeded")
+  message(FATAL_ERROR "unexpected register output: ${out}")
+endif()
+
+run(0 call ${put})
+set(linked "${out}")
+run(0 call --progid Quantora.Kestrix ${put})
+if(NOT out MATCHES "\"result\":[0-9]" OR NOT out STREQUAL linked)
+  message(FATAL_ERROR "by identifier: ${out}built in: ${linked}")
+endif()
+
+run(1 call --progid quantora.kestrix ${failing})
+if(NOT out MATCHES "\"hresult\":\"0x80050002\".*\"source\":\"Quantora.Kestrix\"")
+  message(FATAL_ERROR "the error's source is not the identifier: ${out}")
+endif()
+
+run(0 register)  # again: harmless
+run(0 unregister)
+run(1 call --progid Quantora.Kestrix ${put})
+file(READ ${REGISTRY} text)
+if(text MATCHES "Quantora.Kestrix" OR NOT text MATCHES "TypeLib")
+  message(FATAL_ERROR "unregister left the class or removed the type library:\n${text}")
+endif()
+
+run(1 register ${folder}/no-such-library.so)
+file(WRITE ${REGISTRY} "KESTRIX REGISTRY 1\n[Cut")
+run(1 register)
+if(NOT err MATCHES "0x800703F1 the registry file is corrupt")
+  message(FATAL_ERROR "a damaged registry is not reported: ${err}")
+endif()
