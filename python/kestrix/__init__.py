@@ -124,6 +124,11 @@ class KestrixError(Exception):
         where = "" if index is None else f" at index {index}"
         super().__init__(f"{method}{where}: {description} (HRESULT 0x{hresult & 0xFFFFFFFF:08X})")
 
+    def __reduce__(self):
+        # Travels between processes (multiprocessing) with all its fields.
+        return (type(self), (self.method, self.hresult, self.description, self.help_file, self.help_context,
+                             self.source, self.index))
+
     @property
     def code(self):
         """The ``enumOErrCodes`` member of ``hresult``, or None for another code."""

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -194,7 +195,17 @@ py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure) {
         const std::size_t ndim = shape.size();
         std::vector<py::ssize_t> position(ndim, 0);
         std::vector<py::ssize_t> offsets(given.size(), 0);
+        // A long call still answers Ctrl-C: now and then it takes the lock
+        // back to let Python run its signal handlers.
+        using Clock = std::chrono::steady_clock;
+        constexpr auto kSignalInterval = std::chrono::milliseconds(100);
+        auto nextSignalCheck = Clock::now() + kSignalInterval;
         for (py::ssize_t element = 0; element < total; ++element) {
+            if (element % 64 == 63 && Clock::now() >= nextSignalCheck) {
+                const py::gil_scoped_acquire locked;
+                if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+                nextSignalCheck = Clock::now() + kSignalInterval;
+            }
             for (std::size_t k = 0; k < given.size(); ++k) {
                 // A view of a record array may be unaligned: copy, don't cast.
                 const char* at = given[k].data + offsets[k];

@@ -1,6 +1,8 @@
 """Arrays: broadcasting, memory layouts, failures per element, argument checks, threads."""
 
 import math
+import pickle
+import signal
 import threading
 
 import numpy as np
@@ -93,6 +95,9 @@ def test_the_first_failing_element_is_named_by_its_index():
     assert (error.description, error.help_file, error.help_context) == (
         "StrikePrice must be greater than 0.", "Kestrix.hlp", 2)
     assert "index (1, 2)" in str(error) and "0x80050002" in str(error)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (copy.hresult, copy.description, copy.help_context, copy.index, str(copy)) == (
+        error.hresult, error.description, error.help_context, error.index, str(error))
 
 
 def test_errors_nan_marks_failed_elements_and_returns_their_hresults():
@@ -174,3 +179,24 @@ def test_threads_price_at_once_without_mixing_their_failures():
     for values, hresults in outcomes:
         np.testing.assert_array_equal(hresults, expected[1])
         np.testing.assert_array_equal(values, expected[0])
+
+
+class Interrupted(Exception):
+    pass
+
+
+def test_a_long_call_can_be_interrupted():
+    # 20,000 lattices of 500 steps take seconds; the alarm after 50 ms must
+    # end the call with the handler's exception.
+    def interrupt(signum, frame):
+        raise Interrupted
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        with pytest.raises(Interrupted):
+            kestrix.Binomial(ExerciseType.American, OptionType.PutOption, F.Theoretical, 500,
+                             np.full(20_000, 100.0), 100, 0.5, 0.3, 0.05, 0, TimeFormat=TimeFormat.Years)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
