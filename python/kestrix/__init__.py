@@ -153,6 +153,18 @@ def _enum_value(method: MethodInfo, param: ParamInfo, text: str) -> int:
 
 def _operand(method: MethodInfo, param: ParamInfo, value) -> np.ndarray:
     """The argument as the float64 or int32 array the object's parameter takes."""
+    if isinstance(value, (int, float)):
+        # Plain numbers, the common case of scalar calls, skip numpy's checks.
+        if param.kind == "double":
+            try:
+                return np.array(float(value), dtype=np.float64)
+            except OverflowError:
+                raise ValueError(f"{method.name}: {param.name} is too large for a double") from None
+        if isinstance(value, float) and not value.is_integer():
+            raise ValueError(f"{method.name}: {param.name} must be a whole number")
+        if not _INT32.min <= value <= _INT32.max:
+            raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
+        return np.array(int(value), dtype=np.int32)
     if param.kind == "enum" and isinstance(value, str):
         return np.asarray(_enum_value(method, param, value), dtype=np.int32)
     array = np.asarray(value)
@@ -223,10 +235,21 @@ def _make_method(method: MethodInfo):
          for p in method.params]
         + [inspect.Parameter("errors", inspect.Parameter.KEYWORD_ONLY, default="raise")])
 
-    def price(*args, **kwargs):
-        bound = signature.bind(*args, **kwargs)
-        errors = bound.arguments.pop("errors", "raise")
-        return _call(method, bound.arguments, errors)
+    names = [p.name for p in method.params]
+
+    # Binds as the signature says, without inspect's cost on every call.
+    def price(*args, errors="raise", **kwargs):
+        if len(args) > len(names):
+            raise TypeError(f"{method.name}() takes at most {len(names)} positional arguments "
+                            f"({len(args)} given)")
+        arguments = dict(zip(names, args))
+        for name, value in kwargs.items():
+            if name not in signature.parameters or name == "errors":
+                raise TypeError(f"{method.name}() got an unexpected keyword argument '{name}'")
+            if name in arguments:
+                raise TypeError(f"{method.name}() got multiple values for argument '{name}'")
+            arguments[name] = value
+        return _call(method, arguments, errors)
 
     price.__name__ = price.__qualname__ = method.name
     price.__module__ = __name__

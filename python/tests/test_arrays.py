@@ -142,6 +142,9 @@ def test_omitted_optional_parameters_are_zero():
     (dict(OptionType=1.5), ValueError, "OptionType must be a whole number"),
     (dict(OptionType=float("nan")), ValueError, "OptionType must be a whole number"),
     (dict(OptionType=2 ** 31), ValueError, "out of the range of a 32-bit integer"),
+    (dict(OptionType=np.array([1, -2 ** 31 - 1])), ValueError, "out of the range of a 32-bit integer"),
+    (dict(OptionType=np.array([1.0, 2.5])), ValueError, "OptionType must be a whole number"),
+    (dict(AssetPrice=10 ** 400), ValueError, "AssetPrice is too large for a double"),
     (dict(AssetPrice=None), TypeError, "AssetPrice is required"),
     (dict(Strike=100), TypeError, "unexpected keyword argument 'Strike'"),
     (dict(errors="ignore"), ValueError, "errors must be 'raise' or 'nan'"),
@@ -157,8 +160,12 @@ def test_integer_parameters_accept_whole_floats():
 
 
 def test_positional_arguments_follow_the_interface_order():
-    assert kestrix.GenBS(*[BASE[p.name] for p in kestrix.METHODS["GenBS"].params if not p.optional],
-                         TimeFormat=TimeFormat.Years) == genbs()
+    required = [BASE[p.name] for p in kestrix.METHODS["GenBS"].params if not p.optional]
+    assert kestrix.GenBS(*required, TimeFormat=TimeFormat.Years) == genbs()
+    with pytest.raises(TypeError, match="multiple values for argument 'AssetPrice'"):
+        kestrix.GenBS(*required, AssetPrice=100.0)
+    with pytest.raises(TypeError, match="at most 17 positional arguments"):
+        kestrix.GenBS(*required, *[0] * 9)
 
 
 def test_threads_price_at_once_without_mixing_their_failures():
