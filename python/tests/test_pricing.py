@@ -88,24 +88,3 @@ def test_implied_volatility_recovers_the_pricing_volatility():
     implied = european(OptionType.PutOption, F.ImpliedVol, AssetPrice=97.0, StrikePrice=100.0, Volatility=0.3,
                        MarketPrice=prices)
     np.testing.assert_allclose(implied, vols, rtol=1e-6)
-
-
-def test_days_are_calendar_days_of_a_365_day_year():
-    in_days = kestrix.GenBS(ExerciseType.European, OptionType.CallOption, F.Theoretical, 100, 100, 73, 0.2, 0.05,
-                            0, TimeFormat=TimeFormat.Days)
-    in_years = kestrix.GenBS(ExerciseType.European, OptionType.CallOption, F.Theoretical, 100, 100, 0.2, 0.2, 0.05,
-                             0, TimeFormat=TimeFormat.Years)
-    assert in_days == pytest.approx(in_years, rel=1e-14)
-    expected, bound = exact(True, F.Theoretical, 100, 100, 0.2, 0.2, 0.05, 0)
-    assert abs(in_years - expected) <= bound
-
-
-def test_american_approximations_are_worth_at_least_the_european_and_exercise():
-    S = np.linspace(60, 140, 41)
-    common = dict(OptionType=OptionType.PutOption, OptionFunction=F.Theoretical, AssetPrice=S, StrikePrice=100,
-                  TimeExpire=0.5, Volatility=0.3, InterestRate=0.08, YieldRate=0.0, TimeFormat=TimeFormat.Years)
-    floor = np.maximum(european(OptionType.PutOption, F.Theoretical, **{k: v for k, v in common.items()
-                                                                       if k in GRID}), 100 - S)
-    for american in (kestrix.Whaley(**common), kestrix.BSAmerican(**common),
-                     kestrix.Binomial(ExerciseType.American, Iterations=200, **common)):
-        assert np.all(american >= floor - 1e-9)
