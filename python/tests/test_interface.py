@@ -1,0 +1,32 @@
+"""The Python vocabulary is the type library's: names, order, values and texts."""
+
+import enum
+import inspect
+
+import kestrix
+
+
+def test_enumerations_are_intenums_with_the_type_library_members_in_declaration_order():
+    assert kestrix.enumCompoundRate is kestrix.CompoundRate and issubclass(kestrix.CompoundRate, enum.IntEnum)
+    assert [(m.name, m.value) for m in kestrix.CompoundRate] == [
+        ("Continuous", 0), ("Monthly", 2), ("Quarterly", 4), ("SemiAnnually", 6), ("Annually", 7), ("LIBOR", 8),
+        ("BankDiscountRate", 9), ("BondEquivelantYield", 10), ("TermRate", 11), ("TriAnnually", 5),
+        ("BiMonthly", 3), ("Daily", 1)]
+    assert [(m.name, m.value) for m in kestrix.ExerciseType] == [("American", 0), ("European", 1)]
+    codes = kestrix.OErrCodes
+    assert codes["None"] == 0 and codes.IterationsMinErr & 0xFFFFFFFF == 0x8004FFFF
+    assert codes.IntRate2NegErr.text == ("The Interest Rate is too negative for the conversion.  Either increase "
+                                         "the Interest Rate or Decrease the Time until Expiration.")
+
+
+def test_each_method_takes_the_interface_parameters_in_order():
+    assert list(kestrix.METHODS) == [
+        "GenBS", "FrenchBS", "Binomial", "Whaley", "BSAmerican", "JumpDiffusion", "AmericanCall", "Eurodollar"]
+    signature = inspect.signature(kestrix.AmericanCall)
+    assert list(signature.parameters) == [
+        "OptionFunction", "AssetPrice", "StrikePrice", "TimeExpire", "Volatility", "InterestRate", "MarketPrice",
+        "TimeFormat", "DividendAmount", "TimeExDividend", "DividendFrequency", "InterestRateType", "errors"]
+    # Required parameters have no default; optional ones are left out by None.
+    assert signature.parameters["InterestRate"].default is inspect.Parameter.empty
+    assert signature.parameters["MarketPrice"].default is None
+    assert kestrix.AmericanCall.__doc__.startswith("Roll-Geske-Whaley Model")
