@@ -149,13 +149,15 @@ bool TCsvStream::Next(CsvRecord& record) {
         }
         TCsvReader reader(std::string_view(window_).substr(pos_), line_, end_);
         record = reader.Next();
-        if (reader.Incomplete()) {
-            if (window_.size() - pos_ < kMaxRecordBytes) {
-                Fill();
-                continue;
-            }
+        const bool tooLong = reader.Incomplete() ? window_.size() - pos_ >= kMaxRecordBytes
+                                                 : reader.Position() > kMaxRecordBytes;
+        if (reader.Incomplete() && !tooLong) {
+            Fill();
+            continue;
+        }
+        if (tooLong) {
             record.fields.clear();
-            record.error = "the record does not end within " + std::to_string(kMaxRecordBytes) + " bytes";
+            record.error = "the record is longer than " + std::to_string(kMaxRecordBytes) + " bytes";
             SkipRestOfLine();
             return true;
         }

@@ -24,9 +24,9 @@ std::vector<CsvRecord> ParseCsv(std::string_view text);
 
 // Reads records from a stream as ParseCsv reads them from a text, holding
 // only a window of the input: memory stays flat however long the input is.
-// A record that has not ended within kMaxRecordBytes (a quoted field never
-// closed, most likely) is reported as malformed and reading resumes on the
-// line after the one it started on.
+// A record longer than kMaxRecordBytes (a quoted field never closed, most
+// likely) is reported as malformed and reading resumes on the line after the
+// one it started on.
 class TCsvStream {
 public:
     static constexpr std::size_t kMaxRecordBytes = std::size_t{1} << 20;

@@ -3,6 +3,7 @@
 //
 //   kestrix call METHOD Name=Value ... [--json]
 //   kestrix price BOOK.csv [-o OUT.csv] [--threads N]
+//   kestrix sweep METHOD Name=Value ... --vary Name=start:stop:count ... [--functions F,...]
 //   kestrix describe [METHOD]
 //
 // Exit status: 0 success, 1 the call failed or a row of the book was
@@ -25,6 +26,7 @@
 #include "Describe.h"
 #include "Host.h"
 #include "Progress.h"
+#include "Sweep.h"
 
 namespace {
 
@@ -36,12 +38,16 @@ constexpr int kUsage = 2;
 constexpr const char* kUsageText =
     "usage: kestrix call METHOD Name=Value ... [--json]\n"
     "       kestrix price BOOK.csv [-o OUT.csv] [--threads N]\n"
+    "       kestrix sweep METHOD Name=Value ... --vary Name=start:stop:count ... [--functions F,...]\n"
     "       kestrix describe [METHOD]\n"
     "\n"
     "call      prices one request; enumeration values by member name or number,\n"
     "          omitted optional parameters are 0\n"
     "price     prices every row of a CSV book (header: Method and parameter names);\n"
     "          BOOK.csv may be - for stdin; --threads defaults to one per core\n"
+    "sweep     prices one request over a grid (count points from start to stop, both\n"
+    "          included; several --vary make a cartesian grid, the first varying slowest)\n"
+    "          for each function (default: the OptionFunction given, else Theoretical)\n"
     "describe  prints the type library: methods, parameters, enumerations, error codes\n";
 
 int Usage(const std::string& problem) {
@@ -176,6 +182,20 @@ int Price(const std::vector<std::string>& args) {
     return summary.malformed == 0 ? 0 : kFailed;
 }
 
+int SweepCommand(const std::vector<std::string>& args) {
+    SweepRequest request;
+    std::string problem;
+    if (!ParseSweep(args, request, problem)) return Usage(problem);
+    TObject object;
+    if (object.get() == nullptr) {
+        std::cerr << "kestrix: the Kestrix object could not be created\n";
+        return kFailed;
+    }
+    const SweepSummary summary = Sweep(object.get(), request, std::cout, std::cerr);
+    if (summary.refused) return kUsage;
+    return summary.failures == 0 ? 0 : kFailed;
+}
+
 int DescribeCommand(const std::vector<std::string>& args) {
     if (args.size() > 1) return Usage("describe takes at most one method");
     const std::string method = args.empty() ? std::string() : args[0];
@@ -199,6 +219,7 @@ int main(int argc, char** argv) {
     }
     if (command == "call") return Call(rest);
     if (command == "price") return Price(rest);
+    if (command == "sweep") return SweepCommand(rest);
     if (command == "describe") return DescribeCommand(rest);
     return Usage("unknown command '" + command + "'");
 }
