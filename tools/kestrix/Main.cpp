@@ -162,9 +162,10 @@ int Price(const std::vector<std::string>& args) {
         std::cerr << "kestrix: the Kestrix object could not be created\n";
         return kFailed;
     }
-    // A progress bar only for a person watching; logs and pipes stay clean.
+    // A progress bar only for a person watching; logs and pipes stay clean,
+    // and rows printed on the same terminal are not overdrawn.
     std::optional<TProgressBar> bar;
-    if (IsTerminal(STDERR_FILENO)) bar.emplace(std::cerr, size);
+    if (IsTerminal(STDERR_FILENO) && (!output.empty() || !IsTerminal(STDOUT_FILENO))) bar.emplace(std::cerr, size);
     const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, std::cerr,
                                           BookRun{threads, bar ? &*bar : nullptr});
     if (summary.inputFailed) {
