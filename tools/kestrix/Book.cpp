@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Csv.h"
@@ -12,6 +17,12 @@
 namespace kestrix::cli {
 
 namespace {
+
+// Rows a thread takes at a time, and how many batches may wait for an
+// earlier one to be written (per thread): memory stays bounded whatever the
+// size of the book, and a slow batch does not stall the others at once.
+constexpr std::size_t kBatchRows = 256;
+constexpr std::size_t kBatchesPerThread = 4;
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -34,93 +45,265 @@ bool KnownParameter(std::string_view name) {
     return false;
 }
 
-void WriteRow(std::ostream& out, const std::vector<std::string>& cells, std::size_t width, const std::string& result,
-              HRESULT hr, const std::string& description) {
-    for (std::size_t i = 0; i < width; ++i) out << (i < cells.size() ? CsvField(cells[i]) : std::string()) << ',';
-    out << result << ',' << FormatHResult(hr) << ',' << CsvField(description) << '\n';
+struct BookColumns {
+    std::vector<std::string> names;
+    std::size_t method = 0;
+};
+
+// "inputName:line: message", a line of its own.
+std::string Located(std::string_view inputName, std::size_t line, std::string_view message) {
+    std::string text(inputName);
+    text += ':';
+    text += std::to_string(line);
+    text += ": ";
+    text += message;
+    text += '\n';
+    return text;
 }
 
-}  // namespace
+void Report(std::ostream& errors, std::string_view inputName, std::size_t line, std::string_view message) {
+    errors << Located(inputName, line, message);
+}
 
-BookSummary PriceBook(IDispatch* object, std::string_view text, std::string_view inputName, std::ostream& out,
-                      std::ostream& errors) {
-    BookSummary summary;
-    const std::vector<CsvRecord> records = ParseCsv(text);
-    const auto report = [&](std::size_t line, const std::string& message) {
-        errors << inputName << ':' << line << ": " << message << '\n';
-    };
-    if (records.empty()) {
+// Reads the header and checks it names usable columns; writes the output's
+// header when it does.
+bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& out, std::ostream& errors,
+                BookColumns& columns) {
+    CsvRecord header;
+    if (!stream.Next(header)) {
         errors << inputName << ": the book is empty; its first line names the columns\n";
-        return summary;
+        return false;
     }
-
-    const CsvRecord& header = records.front();
     if (!header.error.empty()) {
-        report(header.line, header.error);
-        return summary;
+        Report(errors, inputName, header.line, header.error);
+        return false;
     }
-    std::vector<std::string> columns;
-    std::size_t methodColumn = header.fields.size();
+    columns.method = header.fields.size();
     for (const auto& cell : header.fields) {
         const std::string name(Trim(cell));
-        for (const auto& seen : columns) {
+        for (const auto& seen : columns.names) {
             if (SameName(seen, name)) {
-                report(header.line, "the column '" + name + "' appears twice");
-                return summary;
+                Report(errors, inputName, header.line, "the column '" + name + "' appears twice");
+                return false;
             }
         }
         if (SameName(name, "Method")) {
-            methodColumn = columns.size();
+            columns.method = columns.names.size();
         } else if (!KnownParameter(name)) {
-            report(header.line, "'" + name + "' is not a parameter of any method");
-            return summary;
+            Report(errors, inputName, header.line, "'" + name + "' is not a parameter of any method");
+            return false;
         }
-        columns.push_back(name);
+        columns.names.push_back(name);
     }
-    if (methodColumn == columns.size()) {
-        report(header.line, "there is no Method column");
-        return summary;
+    if (columns.method == columns.names.size()) {
+        Report(errors, inputName, header.line, "there is no Method column");
+        return false;
     }
-    summary.readable = true;
-
     for (const auto& cell : header.fields) out << CsvField(cell) << ',';
     out << "Result,HResult,Description\n";
+    return true;
+}
 
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const CsvRecord& row = records[r];
-        std::string problem = row.error;
-        if (problem.empty() && row.fields.size() != columns.size()) {
-            problem = "the row has " + std::to_string(row.fields.size()) + " cells, the header " +
-                      std::to_string(columns.size());
-        }
-        if (problem.empty() && Trim(row.fields[methodColumn]).empty()) problem = "the row names no method";
-        if (!problem.empty()) {
-            report(row.line, problem);
-            WriteRow(out, row.fields, columns.size(), "", E_INVALIDARG, problem);
-            ++summary.malformed;
-            continue;
-        }
+// One batch of rows, priced and formatted, waiting for its turn to be written.
+struct PricedBatch {
+    std::string rows;
+    std::string messages;
+    std::size_t count = 0;
+    std::size_t priced = 0;
+    std::size_t failed = 0;
+    std::size_t malformed = 0;
+    std::uint64_t consumed = 0;  // bytes of the book read up to the batch's end
+    bool ready = false;
+};
 
+void AppendRow(std::string& out, const std::vector<std::string>& cells, std::size_t width, std::string_view result,
+               HRESULT hr, std::string_view description) {
+    for (std::size_t i = 0; i < width; ++i) {
+        if (i < cells.size()) out += CsvField(cells[i]);
+        out += ',';
+    }
+    out += result;
+    out += ',';
+    out += FormatHResult(hr);
+    out += ',';
+    out += CsvField(description);
+    out += '\n';
+}
+
+// Takes rows from a shared stream in batches, prices each batch on the thread
+// that took it and writes the batches in the order they were read.
+class TBookRun {
+public:
+    TBookRun(TCsvStream& stream, const BookColumns& columns, std::string_view inputName, std::ostream& out,
+             std::ostream& errors, const BookRun& run)
+        : stream_(stream),
+          columns_(columns),
+          inputName_(inputName),
+          out_(out),
+          errors_(errors),
+          progress_(run.progress),
+          slots_(kBatchesPerThread * std::max(1u, run.threads)) {}
+
+    void Work(IDispatch* object) {
+        std::vector<CsvRecord> records;
         std::vector<NamedValue> args;
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            const std::string_view value = Trim(row.fields[c]);
-            if (c != methodColumn && !value.empty()) args.push_back({columns[c], std::string(value)});
-        }
-        const Outcome outcome = CallMethod(object, Trim(row.fields[methodColumn]), args);
-        if (outcome.Succeeded()) {
-            WriteRow(out, row.fields, columns.size(), FormatNumber(outcome.result), outcome.hr, "");
-            ++summary.priced;
-        } else {
-            WriteRow(out, row.fields, columns.size(), "", outcome.hr, outcome.description);
-            if (outcome.fromMethod) {
-                ++summary.failed;
-            } else {
-                report(row.line, outcome.description);
-                ++summary.malformed;
+        for (;;) {
+            std::size_t sequence = 0;
+            PricedBatch batch;
+            {
+                std::unique_lock read(readLock_);
+                if (inputDone_) return;
+                sequence = nextRead_;
+                {
+                    std::unique_lock write(writeLock_);
+                    written_.wait(write, [&] { return sequence < nextWrite_ + slots_.size(); });
+                }
+                records.clear();
+                CsvRecord record;
+                while (records.size() < kBatchRows && stream_.Next(record)) records.push_back(std::move(record));
+                if (records.size() < kBatchRows) inputDone_ = true;
+                if (records.empty()) return;
+                ++nextRead_;
+                batch.consumed = stream_.Consumed();
             }
+            for (const auto& row : records) Price(object, row, args, batch);
+            batch.count = records.size();
+            Deposit(sequence, std::move(batch));
         }
     }
-    return summary;
+
+    // Says so when a thread has no object to price with; the others take its share.
+    void NoObject() {
+        std::lock_guard write(writeLock_);
+        if (progress_ != nullptr) progress_->Clear();
+        errors_ << "kestrix: a pricing thread could not create its Kestrix object\n";
+    }
+
+    BookSummary Finish() {
+        if (progress_ != nullptr) progress_->Finish(rows_, stream_.Consumed());
+        summary_.readable = true;
+        summary_.inputFailed = !stream_.Healthy();
+        return summary_;
+    }
+
+private:
+    void Price(IDispatch* object, const CsvRecord& row, std::vector<NamedValue>& args, PricedBatch& batch) const {
+        const std::size_t width = columns_.names.size();
+        std::string problem = row.error;
+        if (problem.empty() && row.fields.size() != width) {
+            problem = "the row has " + std::to_string(row.fields.size()) + " cells, the header " +
+                      std::to_string(width);
+        }
+        if (problem.empty() && Trim(row.fields[columns_.method]).empty()) problem = "the row names no method";
+        if (!problem.empty()) {
+            ReportRow(batch, row.line, problem);
+            AppendRow(batch.rows, row.fields, width, "", E_INVALIDARG, problem);
+            ++batch.malformed;
+            return;
+        }
+
+        args.clear();
+        for (std::size_t c = 0; c < width; ++c) {
+            const std::string_view value = Trim(row.fields[c]);
+            if (c != columns_.method && !value.empty()) args.push_back({columns_.names[c], std::string(value)});
+        }
+        const Outcome outcome = CallMethod(object, Trim(row.fields[columns_.method]), args);
+        if (outcome.Succeeded()) {
+            AppendRow(batch.rows, row.fields, width, FormatNumber(outcome.result), outcome.hr, "");
+            ++batch.priced;
+            return;
+        }
+        AppendRow(batch.rows, row.fields, width, "", outcome.hr, outcome.description);
+        if (outcome.fromMethod) {
+            ++batch.failed;
+        } else {
+            ReportRow(batch, row.line, outcome.description);
+            ++batch.malformed;
+        }
+    }
+
+    void ReportRow(PricedBatch& batch, std::size_t line, std::string_view message) const {
+        batch.messages += Located(inputName_, line, message);
+    }
+
+    // Files a priced batch and writes every batch whose turn has come.
+    void Deposit(std::size_t sequence, PricedBatch batch) {
+        std::lock_guard write(writeLock_);
+        PricedBatch& slot = slots_[sequence % slots_.size()];
+        slot = std::move(batch);
+        slot.ready = true;
+        for (;;) {
+            PricedBatch& next = slots_[nextWrite_ % slots_.size()];
+            if (!next.ready) break;
+            out_.write(next.rows.data(), static_cast<std::streamsize>(next.rows.size()));
+            if (!next.messages.empty()) {
+                if (progress_ != nullptr) progress_->Clear();
+                errors_ << next.messages << std::flush;
+            }
+            rows_ += next.count;
+            summary_.priced += next.priced;
+            summary_.failed += next.failed;
+            summary_.malformed += next.malformed;
+            if (progress_ != nullptr) progress_->Update(rows_, next.consumed);
+            next = PricedBatch{};
+            ++nextWrite_;
+        }
+        written_.notify_all();
+    }
+
+    TCsvStream& stream_;
+    const BookColumns& columns_;
+    std::string_view inputName_;
+    std::ostream& out_;
+    std::ostream& errors_;
+    TProgressBar* progress_;
+
+    std::mutex readLock_;  // the stream, nextRead_, inputDone_
+    std::size_t nextRead_ = 0;
+    bool inputDone_ = false;
+
+    std::mutex writeLock_;  // everything below, and the output streams
+    std::condition_variable written_;
+    std::vector<PricedBatch> slots_;
+    std::size_t nextWrite_ = 0;
+    std::uint64_t rows_ = 0;
+    BookSummary summary_;
+};
+
+}  // namespace
+
+BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inputName, std::ostream& out,
+                      std::ostream& errors, const BookRun& run) {
+    TCsvStream stream(in);
+    BookColumns columns;
+    if (!ReadHeader(stream, inputName, out, errors, columns)) {
+        BookSummary summary;
+        summary.inputFailed = !stream.Healthy();
+        return summary;
+    }
+    TBookRun book(stream, columns, inputName, out, errors, run);
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < run.threads; ++i) {
+        // The object is apartment-threaded: each thread creates and uses its own.
+        helpers.emplace_back([&book] {
+            IDispatch* own = CreateKestrix();
+            if (own == nullptr) {
+                book.NoObject();
+                return;
+            }
+            book.Work(own);
+            own->Release();
+        });
+    }
+    book.Work(object);
+    for (auto& helper : helpers) helper.join();
+    return book.Finish();
+}
+
+BookSummary PriceBook(IDispatch* object, std::string_view text, std::string_view inputName, std::ostream& out,
+                      std::ostream& errors) {
+    std::istringstream in{std::string(text)};
+    return PriceBook(object, in, inputName, out, errors, BookRun{});
 }
 
 }  // namespace kestrix::cli

@@ -2,26 +2,43 @@
 #pragma once
 
 #include <cstddef>
+#include <istream>
 #include <ostream>
 #include <string_view>
 
+#include "Progress.h"
 #include "platform/Unknwn.h"
 
 namespace kestrix::cli {
 
 struct BookSummary {
     bool readable = false;  // false: the header was unusable and nothing was priced
+    bool inputFailed = false;  // reading the book failed before its end
     std::size_t priced = 0;
     std::size_t failed = 0;     // requests the object answered with an error
     std::size_t malformed = 0;  // rows that did not make a request
 };
 
-// Prices every row of the CSV `text` (named `inputName` in messages) through
-// `object` and writes the book to `out`: the input columns, then Result,
-// HResult and Description. The header is `Method` and parameter names in any
-// order and letter case; an empty cell omits its parameter. A row that does
-// not make a request is reported to `errors` as "inputName:line: message" and
-// written with its HResult and Description; the rows after it are priced.
+struct BookRun {
+    unsigned threads = 1;  // pricing threads, each with its own object
+    TProgressBar* progress = nullptr;
+};
+
+// Prices every row of the CSV read from `in` (named `inputName` in messages)
+// and writes the book to `out`: the input columns, then Result, HResult and
+// Description. The header is `Method` and parameter names in any order and
+// letter case; an empty cell omits its parameter. A row that does not make a
+// request is reported to `errors` as "inputName:line: message" and written
+// with its HResult and Description; the rows after it are priced.
+//
+// The book is read as a stream and priced in batches on `run.threads`
+// threads: the calling thread with `object`, each further thread with an
+// object of its own. Rows and messages come out in input order, the same
+// bytes for any number of threads.
+BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inputName, std::ostream& out,
+                      std::ostream& errors, const BookRun& run);
+
+// The same for a book held in memory, on the calling thread alone.
 BookSummary PriceBook(IDispatch* object, std::string_view text, std::string_view inputName, std::ostream& out,
                       std::ostream& errors);
 

@@ -4,11 +4,18 @@ namespace kestrix::cli {
 
 namespace {
 
+// Reads records from a text that is either the whole rest of the input
+// (`final`) or a window of it. In a window, a record that reaches the end of
+// the text without its line break may continue beyond it: the reader then
+// reports it incomplete instead of guessing.
 class TCsvReader {
 public:
-    explicit TCsvReader(std::string_view text) : text_(text) {}
+    TCsvReader(std::string_view text, std::size_t line, bool final) : text_(text), line_(line), final_(final) {}
 
     bool AtEnd() const { return pos_ >= text_.size(); }
+    bool Incomplete() const { return incomplete_; }
+    std::size_t Position() const { return pos_; }
+    std::size_t Line() const { return line_; }
 
     CsvRecord Next() {
         CsvRecord record;
@@ -23,22 +30,32 @@ public:
                 // A quote never closed swallowed the rest of the text: read on
                 // from the line after the record's start instead.
                 if (AtEnd() && quoted) {
+                    if (!final_) {
+                        incomplete_ = true;
+                        return record;
+                    }
                     pos_ = start;
                     line_ = record.line;
                 }
                 SkipLine();
-                return record;
+                return Finish(std::move(record), start);
             }
             if (pos_ < text_.size() && text_[pos_] == ',') {
                 ++pos_;
                 continue;
             }
             EndOfLine();
-            return record;
+            return Finish(std::move(record), start);
         }
     }
 
 private:
+    // Only a record ended by its line break is known to be whole in a window.
+    CsvRecord Finish(CsvRecord record, std::size_t start) {
+        incomplete_ = !final_ && (pos_ == start || text_[pos_ - 1] != '\n');
+        return record;
+    }
+
     bool AtLineEnd() const {
         return pos_ >= text_.size() || text_[pos_] == '\n' ||
                (text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n') ||
@@ -59,14 +76,18 @@ private:
     }
 
     bool ReadPlain(std::string& field, std::string& error) {
+        const std::size_t begin = pos_;
+        bool ok = true;
         while (pos_ < text_.size() && text_[pos_] != ',' && !AtLineEnd()) {
             if (text_[pos_] == '"') {
                 error = "a quote inside an unquoted field";
-                return false;
+                ok = false;
+                break;
             }
-            field += text_[pos_++];
+            ++pos_;
         }
-        return true;
+        field.assign(text_.substr(begin, pos_ - begin));
+        return ok;
     }
 
     bool ReadQuoted(std::string& field, std::string& error) {
@@ -96,23 +117,83 @@ private:
 
     std::string_view text_;
     std::size_t pos_ = 0;
-    std::size_t line_ = 1;
+    std::size_t line_;
+    bool final_;
+    bool incomplete_ = false;
 };
 
 bool Blank(const CsvRecord& record) {
     return record.error.empty() && record.fields.size() == 1 && record.fields[0].empty();
 }
 
+constexpr std::size_t kReadChunk = std::size_t{1} << 18;
+
 }  // namespace
 
 std::vector<CsvRecord> ParseCsv(std::string_view text) {
     std::vector<CsvRecord> records;
-    TCsvReader reader(text);
+    TCsvReader reader(text, 1, true);
     while (!reader.AtEnd()) {
         CsvRecord record = reader.Next();
         if (!Blank(record)) records.push_back(std::move(record));
     }
     return records;
+}
+
+bool TCsvStream::Next(CsvRecord& record) {
+    for (;;) {
+        if (pos_ == window_.size()) {
+            if (end_) return false;
+            Fill();
+            continue;
+        }
+        TCsvReader reader(std::string_view(window_).substr(pos_), line_, end_);
+        record = reader.Next();
+        const bool tooLong = reader.Incomplete() ? window_.size() - pos_ >= kMaxRecordBytes
+                                                 : reader.Position() > kMaxRecordBytes;
+        if (reader.Incomplete() && !tooLong) {
+            Fill();
+            continue;
+        }
+        if (tooLong) {
+            record.fields.clear();
+            record.error = "the record is longer than " + std::to_string(kMaxRecordBytes) + " bytes";
+            SkipRestOfLine();
+            return true;
+        }
+        pos_ += reader.Position();
+        consumed_ += reader.Position();
+        line_ = reader.Line();
+        if (!Blank(record)) return true;
+    }
+}
+
+// Moves the unread part of the window to its front and appends a chunk of
+// the input; at the end of the input (or a read error) marks the window final.
+void TCsvStream::Fill() {
+    window_.erase(0, pos_);
+    pos_ = 0;
+    const std::size_t held = window_.size();
+    window_.resize(held + kReadChunk);
+    in_.read(window_.data() + held, static_cast<std::streamsize>(kReadChunk));
+    window_.resize(held + static_cast<std::size_t>(in_.gcount()));
+    if (!in_) end_ = true;
+}
+
+void TCsvStream::SkipRestOfLine() {
+    for (;;) {
+        const std::size_t lineBreak = window_.find('\n', pos_);
+        if (lineBreak != std::string::npos) {
+            consumed_ += lineBreak + 1 - pos_;
+            pos_ = lineBreak + 1;
+            ++line_;
+            return;
+        }
+        consumed_ += window_.size() - pos_;
+        pos_ = window_.size();
+        if (end_) return;
+        Fill();
+    }
 }
 
 std::string CsvField(std::string_view field) {

@@ -2,23 +2,33 @@
 // object, the way any automation host would.
 //
 //   kestrix call METHOD Name=Value ... [--json] [--progid PROGID]
-//   kestrix price BOOK.csv [-o OUT.csv]
+//   kestrix price BOOK.csv [-o OUT.csv] [--threads N]
+//   kestrix sweep METHOD Name=Value ... --vary Name=start:stop:count ... [--functions F,...]
 //   kestrix describe [METHOD]
 //   kestrix register | unregister [LIBRARY]
 //
 // Exit status: 0 success, 1 the call failed or a row of the book was
 // malformed, 2 the command line or the book could not be used.
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "Book.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Progress.h"
 #include "Registration.h"
+#include "Sweep.h"
 #include "platform/ObjBase.h"
 
 namespace {
@@ -30,13 +40,18 @@ constexpr int kUsage = 2;
 
 constexpr const char* kUsageText =
     "usage: kestrix call METHOD Name=Value ... [--json] [--progid PROGID]\n"
-    "       kestrix price BOOK.csv [-o OUT.csv]\n"
+    "       kestrix price BOOK.csv [-o OUT.csv] [--threads N]\n"
+    "       kestrix sweep METHOD Name=Value ... --vary Name=start:stop:count ... [--functions F,...]\n"
     "       kestrix describe [METHOD]\n"
     "       kestrix register | unregister [LIBRARY]\n"
     "\n"
     "call      prices one request; enumeration values by member name or number,\n"
     "          omitted optional parameters are 0\n"
-    "price     prices every row of a CSV book (header: Method and parameter names)\n"
+    "price     prices every row of a CSV book (header: Method and parameter names);\n"
+    "          BOOK.csv may be - for stdin; --threads defaults to one per core\n"
+    "sweep     prices one request over a grid (count points from start to stop, both\n"
+    "          included; several --vary make a cartesian grid, the first varying slowest)\n"
+    "          for each function (default: the OptionFunction given, else Theoretical)\n"
     "describe  prints the type library: methods, parameters, enumerations, error codes\n"
     "register  registers the server library (default: libkestrix.so beside kestrix);\n"
     "          unregister removes its registration\n"
@@ -113,12 +128,28 @@ int Call(const std::vector<std::string>& args) {
     return outcome.Succeeded() ? 0 : kFailed;
 }
 
+// The pricing threads: --threads N, by default one per core.
+bool ReadThreads(const std::string& text, unsigned& threads) {
+    constexpr unsigned kMaxThreads = 256;
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || value < 1 || value > kMaxThreads) return false;
+    threads = value;
+    return true;
+}
+
 int Price(const std::vector<std::string>& args) {
     std::string input, output;
+    unsigned threads = std::max(1u, std::thread::hardware_concurrency());
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "-o") {
             if (i + 1 == args.size()) return Usage("-o needs a file name");
             output = args[++i];
+        } else if (args[i] == "--threads") {
+            if (i + 1 == args.size()) return Usage("--threads needs a number");
+            if (!ReadThreads(args[++i], threads)) {
+                return Usage("--threads takes a number from 1 to 256, got '" + args[i] + "'");
+            }
         } else if (input.empty()) {
             input = args[i];
         } else {
@@ -127,13 +158,21 @@ int Price(const std::vector<std::string>& args) {
     }
     if (input.empty()) return Usage("price needs a book");
 
-    std::ifstream in(input, std::ios::binary);
-    if (!in) {
-        std::cerr << "kestrix: " << input << ": cannot be read\n";
-        return kUsage;
+    // The book is read as it is priced, never held whole: "-" reads stdin.
+    std::ifstream book;
+    std::uint64_t size = 0;
+    if (input != "-") {
+        book.open(input, std::ios::binary);
+        if (!book) {
+            std::cerr << "kestrix: " << input << ": cannot be read\n";
+            return kUsage;
+        }
+        std::error_code error;
+        if (std::filesystem::is_regular_file(input, error)) size = std::filesystem::file_size(input, error);
+        if (error) size = 0;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::istream& in = input == "-" ? std::cin : book;
+    const std::string inputName = input == "-" ? "stdin" : input;
 
     std::ofstream file;
     if (!output.empty()) {
@@ -148,8 +187,16 @@ int Price(const std::vector<std::string>& args) {
         std::cerr << "kestrix: the Kestrix object could not be created\n";
         return kFailed;
     }
-    const BookSummary summary =
-        PriceBook(object.get(), text.str(), input, output.empty() ? std::cout : file, std::cerr);
+    // A progress bar only for a person watching; logs and pipes stay clean,
+    // and rows printed on the same terminal are not overdrawn.
+    std::optional<TProgressBar> bar;
+    if (IsTerminal(STDERR_FILENO) && (!output.empty() || !IsTerminal(STDOUT_FILENO))) bar.emplace(std::cerr, size);
+    const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, std::cerr,
+                                          BookRun{threads, bar ? &*bar : nullptr});
+    if (summary.inputFailed) {
+        std::cerr << "kestrix: " << inputName << ": reading failed\n";
+        return summary.readable ? kFailed : kUsage;
+    }
     if (!summary.readable) return kUsage;
     if (file.is_open()) {
         file.close();
@@ -159,6 +206,20 @@ int Price(const std::vector<std::string>& args) {
         }
     }
     return summary.malformed == 0 ? 0 : kFailed;
+}
+
+int SweepCommand(const std::vector<std::string>& args) {
+    SweepRequest request;
+    std::string problem;
+    if (!ParseSweep(args, request, problem)) return Usage(problem);
+    TObject object;
+    if (object.get() == nullptr) {
+        std::cerr << "kestrix: the Kestrix object could not be created\n";
+        return kFailed;
+    }
+    const SweepSummary summary = Sweep(object.get(), request, std::cout, std::cerr);
+    if (summary.refused) return kUsage;
+    return summary.failures == 0 ? 0 : kFailed;
 }
 
 int DescribeCommand(const std::vector<std::string>& args) {
@@ -190,6 +251,7 @@ int main(int argc, char** argv) {
     }
     if (command == "call") return Call(rest);
     if (command == "price") return Price(rest);
+    if (command == "sweep") return SweepCommand(rest);
     if (command == "describe") return DescribeCommand(rest);
     if (command == "register" || command == "unregister") return RegisterCommand(rest, command == "unregister");
     return Usage("unknown command '" + command + "'");

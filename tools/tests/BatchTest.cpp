@@ -1,0 +1,506 @@
+// Books at scale: the streaming reader, parallel pricing in input order,
+// sweeps and the progress bar.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Book.h"
+#include "Csv.h"
+#include "Host.h"
+#include "Progress.h"
+#include "Sweep.h"
+
+namespace kestrix::cli {
+namespace {
+
+std::vector<CsvRecord> Stream(const std::string& text) {
+    std::istringstream in(text);
+    TCsvStream stream(in);
+    std::vector<CsvRecord> records;
+    CsvRecord record;
+    while (stream.Next(record)) records.push_back(record);
+    EXPECT_EQ(stream.Consumed(), text.size());
+    return records;
+}
+
+void ExpectSameRecords(const std::vector<CsvRecord>& actual, const std::vector<CsvRecord>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        EXPECT_EQ(actual[i].line, expected[i].line);
+        EXPECT_EQ(actual[i].fields, expected[i].fields);
+        EXPECT_EQ(actual[i].error, expected[i].error);
+    }
+}
+
+// A text of several read chunks whose records cross the stream's read chunks at
+// every kind of place: inside quoted fields with line breaks, between CR and
+// LF, on stray and unclosed-then-closed quotes, on blank lines.
+std::string RaggedCsv(unsigned seed) {
+    std::mt19937 random(seed);
+    const char* pieces[] = {"plain", "\"quoted, with comma\"", "\"two\nlines\"", "\"say \"\"hi\"\"\"", "",
+                            "x\"y",  "\"ab\"c",               "\"cr\r\nlf\"",   "12.5",           "\"\""};
+    std::string text;
+    while (text.size() < 1'500'000) {
+        const int cells = 1 + static_cast<int>(random() % 6);
+        for (int c = 0; c < cells; ++c) {
+            if (c > 0) text += ',';
+            text += pieces[random() % std::size(pieces)];
+        }
+        text += random() % 3 == 0 ? "\r\n" : "\n";
+        if (random() % 10 == 0) text += "\n";  // a blank line
+    }
+    return text;
+}
+
+TEST(CsvStream, ReadsWhatParseCsvReadsAcrossChunkBoundaries) {
+    for (const unsigned seed : {1u, 2u}) {
+        SCOPED_TRACE(seed);
+        const std::string text = RaggedCsv(seed);
+        ExpectSameRecords(Stream(text), ParseCsv(text));
+        // Without the final line break, and with a CR as the very last byte.
+        ExpectSameRecords(Stream(text.substr(0, text.size() - 1)), ParseCsv(text.substr(0, text.size() - 1)));
+        const std::string cr = text + "last\r";
+        ExpectSameRecords(Stream(cr), ParseCsv(cr));
+    }
+}
+
+TEST(CsvStream, AQuoteLeftOpenIsReportedWithinBoundedMemory) {
+    // Near the end, the quote runs to the end of the input: as ParseCsv reads it.
+    const std::string small = "a,b\n\"open,1\nnext,row\n";
+    ExpectSameRecords(Stream(small), ParseCsv(small));
+    EXPECT_EQ(Stream(small)[1].error, "a quoted field is not closed");
+
+    // Far from the end, reading gives up after kMaxRecordBytes and resumes
+    // on the line after the one the record started on.
+    std::string big = "a,b\n\"open,1\n";
+    while (big.size() < TCsvStream::kMaxRecordBytes + 500'000) big += "filler,row\n";
+    big += "last,row\n";
+    const auto records = Stream(big);
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records[1].line, 2u);
+    EXPECT_EQ(records[1].error, "the record is longer than 1048576 bytes");
+    EXPECT_EQ(records[2].line, 3u);
+    EXPECT_EQ(records[2].fields, (std::vector<std::string>{"filler", "row"}));
+    EXPECT_EQ(records.back().fields, (std::vector<std::string>{"last", "row"}));
+    EXPECT_EQ(records.back().line, records.size());  // one record a line
+
+    // One line longer than the limit and no quote at all: skipped whole.
+    const std::string longLine = "a\n" + std::string(TCsvStream::kMaxRecordBytes + 10, 'x') + "\nb\n";
+    const auto lines = Stream(longLine);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].error, "the record is longer than 1048576 bytes");
+    EXPECT_EQ(lines[2].fields, std::vector<std::string>{"b"});
+    EXPECT_EQ(lines[2].line, 3u);
+}
+
+// A book of mixed models with rejected requests and malformed rows, and the
+// lines on which the malformed ones start.
+struct MixedBook {
+    std::string text;
+    std::vector<std::size_t> malformedLines;
+    std::size_t rows = 0;
+};
+
+MixedBook MakeMixedBook(std::size_t rows) {
+    MixedBook book;
+    book.text =
+        "Method,ExerciseType,OptionType,OptionFunction,Iterations,AssetPrice,StrikePrice,TimeExpire,Volatility,"
+        "InterestRate,YieldRate,MarketPrice,TimeFormat\n";
+    std::mt19937 random(20240611);
+    const char* methods[] = {"GenBS", "GenBS", "GenBS", "Whaley", "BSAmerican", "Binomial"};
+    const char* types[] = {"CallOption", "PutOption", "Straddle"};
+    const char* functions[] = {"Theoretical", "Delta", "Gamma", "Theta", "Vega", "Rho", "ImpliedVol"};
+    std::size_t line = 2;
+    for (std::size_t r = 0; r < rows; ++r, ++line) {
+        const std::string method = methods[random() % std::size(methods)];
+        // The approximations are American by construction and take no exercise type.
+        const bool exercise = method == "GenBS" || method == "Binomial";
+        std::string row = method + "," + (exercise ? random() % 2 ? "European" : "American" : "") + "," +
+                          types[random() % 3] +
+                          "," + functions[random() % std::size(functions)] + "," +
+                          (method == "Binomial" ? "25" : "") + "," + std::to_string(80 + random() % 40) + "," +
+                          std::to_string(90 + random() % 20) + ",0." + std::to_string(1 + random() % 9) + ",0.2" +
+                          std::to_string(random() % 10) + ",0.05,0.01,7.5,Years";
+        switch (random() % 40) {
+            case 0:  // rejected by the library: its cells are still well formed
+                row = "GenBS,European,CallOption,Theoretical,,100,0,1,0.2,0.05,0,,Years";
+                break;
+            case 1:
+                row = "GenBS,European,CallOption,Theoretical,,100";
+                book.malformedLines.push_back(line);
+                break;
+            case 2:
+                row = "Heston,European,CallOption,Theoretical,,100,100,1,0.2,0.05,0,,Years";
+                book.malformedLines.push_back(line);
+                break;
+            case 3:
+                row = "GenBS,European,CallOption,Theoretical,,1\"00,100,1,0.2,0.05,0,,Years";
+                book.malformedLines.push_back(line);
+                break;
+            case 4:  // a well-formed quoted field over two lines: an unknown option function
+                row = "GenBS,European,CallOption,\"Theo\nretical\",,100,100,1,0.2,0.05,0,,Years";
+                book.malformedLines.push_back(line++);
+                break;
+            default:
+                break;
+        }
+        book.text += row + (r % 7 == 0 ? "\r\n" : "\n");
+        ++book.rows;
+    }
+    return book;
+}
+
+struct PricedText {
+    std::string out;
+    std::string errors;
+    BookSummary summary;
+};
+
+PricedText PriceWithThreads(IDispatch* object, const std::string& text, unsigned threads) {
+    std::istringstream in(text);
+    std::ostringstream out, errors;
+    PricedText priced;
+    priced.summary = PriceBook(object, in, "mixed.csv", out, errors, BookRun{threads, nullptr});
+    priced.out = out.str();
+    priced.errors = errors.str();
+    return priced;
+}
+
+class BatchBook : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(object, nullptr); }
+    void TearDown() override { object->Release(); }
+    IDispatch* object = CreateKestrix();
+};
+
+TEST_F(BatchBook, ParallelRunsWriteTheSingleThreadedBytes) {
+    const MixedBook book = MakeMixedBook(3000);
+    const PricedText single = PriceWithThreads(object, book.text, 1);
+    ASSERT_TRUE(single.summary.readable);
+    EXPECT_EQ(single.summary.priced + single.summary.failed + single.summary.malformed, book.rows);
+    EXPECT_EQ(single.summary.malformed, book.malformedLines.size());
+    EXPECT_GT(single.summary.failed, 0u);
+
+    // One message per malformed row, by the line it starts on, in order.
+    std::vector<std::size_t> reported;
+    std::istringstream messages(single.errors);
+    for (std::string message; std::getline(messages, message);) {
+        if (message.rfind("mixed.csv:", 0) != 0) continue;  // the second line of a two-line cell
+        std::size_t line = 0;
+        std::from_chars(message.data() + 10, message.data() + message.size(), line);
+        reported.push_back(line);
+    }
+    EXPECT_EQ(reported, book.malformedLines);
+
+    // Every row answered, in input order: the output read back has the input's cells first.
+    const auto input = ParseCsv(book.text);
+    const auto output = ParseCsv(single.out);
+    ASSERT_EQ(output.size(), input.size());
+    for (std::size_t r = 1; r < input.size(); ++r) {
+        if (!input[r].error.empty() || input[r].fields.size() != input[0].fields.size()) continue;
+        const std::vector<std::string> cells(output[r].fields.begin(),
+                                             output[r].fields.begin() + static_cast<long>(input[r].fields.size()));
+        ASSERT_EQ(cells, input[r].fields) << "row " << r;
+    }
+
+    for (const unsigned threads : {2u, 3u, 8u}) {
+        SCOPED_TRACE(threads);
+        const PricedText parallel = PriceWithThreads(object, book.text, threads);
+        EXPECT_EQ(parallel.out, single.out);
+        EXPECT_EQ(parallel.errors, single.errors);
+        EXPECT_EQ(parallel.summary.priced, single.summary.priced);
+        EXPECT_EQ(parallel.summary.failed, single.summary.failed);
+        EXPECT_EQ(parallel.summary.malformed, single.summary.malformed);
+    }
+
+    // And the same as a book held in memory.
+    std::ostringstream out, errors;
+    PriceBook(object, std::string_view(book.text), "mixed.csv", out, errors);
+    EXPECT_EQ(out.str(), single.out);
+}
+
+TEST_F(BatchBook, UnusableHeaderStopsEveryThread) {
+    const PricedText priced = PriceWithThreads(object, "AssetPrice\n1\n", 4);
+    EXPECT_FALSE(priced.summary.readable);
+    EXPECT_EQ(priced.out, "");
+    EXPECT_EQ(priced.errors, "mixed.csv:1: there is no Method column\n");
+    // A header alone is a book of no rows.
+    const PricedText empty = PriceWithThreads(object, "Method,AssetPrice\n", 4);
+    EXPECT_TRUE(empty.summary.readable);
+    EXPECT_EQ(empty.out, "Method,AssetPrice,Result,HResult,Description\n");
+}
+
+std::vector<std::string> Args(std::initializer_list<const char*> list) { return {list.begin(), list.end()}; }
+
+const std::vector<std::string> kCall = Args({"GenBS", "ExerciseType=European", "OptionType=CallOption",
+                                             "StrikePrice=100", "TimeExpire=1", "Volatility=0.2",
+                                             "InterestRate=0.05", "YieldRate=0", "TimeFormat=Years"});
+
+std::vector<std::string> With(std::vector<std::string> args, std::initializer_list<const char*> extra) {
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+TEST(SweepCommandLine, GridsAndTheirMistakes) {
+    SweepRequest request;
+    std::string problem;
+    ASSERT_TRUE(ParseSweep(Args({"GenBS", "ExerciseType=European", "OptionType=CallOption", "StrikePrice=100",
+                                 "TimeExpire=1", "InterestRate=0.05", "YieldRate=0", "--vary", "assetprice=80:120:41",
+                                 "--vary", "Volatility=0.1:0.3:3", "--functions", "Delta,2,theta"}),
+                           request, problem))
+        << problem;
+    ASSERT_EQ(request.axes.size(), 2u);
+    EXPECT_EQ(request.axes[0].name, "AssetPrice");
+    EXPECT_EQ(request.axes[0].At(0), 80);
+    EXPECT_EQ(request.axes[0].At(1), 81);
+    EXPECT_EQ(request.axes[0].At(40), 120);
+    // Both ends exact, even where start + 2 * step is not, and points between as written.
+    EXPECT_EQ(request.axes[1].At(2), 0.3);
+    EXPECT_EQ(request.axes[1].At(1), 0.2);
+    EXPECT_EQ(request.functions, Args({"Delta", "Delta", "Theta"}));
+
+    SweepRequest iterations;
+    ASSERT_TRUE(ParseSweep(Args({"Binomial", "--vary", "Iterations=50:450:5"}), iterations, problem)) << problem;
+    EXPECT_EQ(iterations.axes[0].At(3), 350);
+    EXPECT_EQ(iterations.functions, Args({"Theoretical"}));
+
+    const std::pair<std::vector<std::string>, const char*> mistakes[] = {
+        {Args({}), "sweep needs a method"},
+        {Args({"Heston", "--vary", "AssetPrice=1:2:2"}), "unknown method 'Heston'"},
+        {kCall, "sweep needs at least one --vary Name=start:stop:count"},
+        {With(kCall, {"--vary"}), "--vary needs a value"},
+        {With(kCall, {"--vary", "AssetPrice=80:120"}), "--vary takes Name=start:stop:count, got 'AssetPrice=80:120'"},
+        {With(kCall, {"--vary", "Spot=1:2:2"}), "'Spot' is not a parameter of GenBS"},
+        {With(kCall, {"--vary", "TimeFormat=0:1:2"}), "--vary needs a numeric parameter; TimeFormat is an enumeration"},
+        {With(kCall, {"--vary", "AssetPrice=a:2:2"}), "AssetPrice: start and stop must be numbers, got 'a' and '2'"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:0"}),
+         "AssetPrice: the count must be a whole number from 1 to 100000000, got '0'"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:1"}), "AssetPrice: a grid of one point needs start equal to stop"},
+        {With(kCall, {"--vary", "StrikePrice=1:2:2"}), "StrikePrice is both given and varied"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:2", "--vary", "ASSETPRICE=1:2:2"}), "AssetPrice is varied twice"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:20000", "--vary", "DividendAmount=1:2:20000"}),
+         "the grid has more than 100000000 points"},
+        {With(kCall, {"OptionFunction=Delta", "--functions", "Gamma", "--vary", "AssetPrice=1:2:2"}),
+         "give OptionFunction or --functions, not both"},
+        {With(kCall, {"--functions", "Delta,Speed", "--vary", "AssetPrice=1:2:2"}),
+         "'Speed' is not a member of enumOptionFunctions"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:2", "junk"}), "expected Name=Value, --vary or --functions, got 'junk'"},
+        {Args({"Binomial", "--vary", "Iterations=50:60:4"}),
+         "Iterations is an integer: start, stop and the steps between them must be whole numbers"},
+    };
+    for (const auto& [args, expected] : mistakes) {
+        SweepRequest ignored;
+        std::string text;
+        EXPECT_FALSE(ParseSweep(args, ignored, text)) << expected;
+        EXPECT_EQ(text, expected);
+    }
+}
+
+std::vector<std::vector<double>> Numbers(const std::string& csv) {
+    std::vector<std::vector<double>> rows;
+    for (const auto& record : ParseCsv(csv)) {
+        std::vector<double> row;
+        for (const auto& field : record.fields) {
+            double value = NAN;
+            std::from_chars(field.data(), field.data() + field.size(), value);
+            row.push_back(value);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(BatchBook, SweepAgreesWithTheClosedFormAndItsOwnDifferences) {
+    SweepRequest request;
+    std::string problem;
+    ASSERT_TRUE(ParseSweep(With(kCall, {"--vary", "AssetPrice=80:120:401", "--functions", "Theoretical,Delta,Gamma"}),
+                           request, problem));
+    std::ostringstream out, errors;
+    const SweepSummary summary = Sweep(object, request, out, errors);
+    EXPECT_FALSE(summary.refused);
+    EXPECT_EQ(summary.failures, 0u);
+    EXPECT_EQ(errors.str(), "");
+    const auto rows = Numbers(out.str());
+    ASSERT_EQ(rows.size(), 402u);
+    EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "AssetPrice,Theoretical,Delta,Gamma");
+
+    // The value against Black-Scholes with the library's normal approximation's accuracy.
+    const auto closedForm = [](double s) {
+        const double d1 = (std::log(s / 100) + 0.07) / 0.2, d2 = d1 - 0.2;
+        const auto n = [](double x) { return 0.5 * std::erfc(-x / std::sqrt(2.0)); };
+        return s * n(d1) - 100 * std::exp(-0.05) * n(d2);
+    };
+    for (std::size_t r = 1; r < rows.size(); ++r) EXPECT_NEAR(rows[r][1], closedForm(rows[r][0]), 2e-5);
+    // Delta and Gamma against central differences over the grid's own points (step 0.1).
+    for (std::size_t r = 2; r + 1 < rows.size(); ++r) {
+        EXPECT_NEAR(rows[r][2], (rows[r + 1][1] - rows[r - 1][1]) / 0.2, 1e-3) << rows[r][0];
+        EXPECT_NEAR(rows[r][3], (rows[r + 1][2] - rows[r - 1][2]) / 0.2, 1e-3) << rows[r][0];
+    }
+}
+
+TEST_F(BatchBook, SweepGridIsCartesianAndFailingPointsStayEmpty) {
+    SweepRequest request;
+    std::string problem;
+    ASSERT_TRUE(ParseSweep(Args({"GenBS", "ExerciseType=European", "OptionType=PutOption", "AssetPrice=100",
+                                 "TimeExpire=1", "InterestRate=0.05", "YieldRate=0", "TimeFormat=Years", "--vary",
+                                 "StrikePrice=0:100:2", "--vary", "Volatility=0.2:0.4:3"}),
+                           request, problem));
+    std::ostringstream out, errors;
+    const SweepSummary summary = Sweep(object, request, out, errors);
+    EXPECT_EQ(summary.failures, 3u);  // a zero strike, at each volatility
+    EXPECT_EQ(out.str().substr(0, out.str().find('\n') + 1), "StrikePrice,Volatility,Theoretical\n");
+    const auto rows = ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 7u);
+    const char* grid[][2] = {{"0", "0.2"}, {"0", "0.3"}, {"0", "0.4"}, {"100", "0.2"}, {"100", "0.3"}, {"100", "0.4"}};
+    for (std::size_t r = 0; r < 6; ++r) {
+        EXPECT_EQ(rows[r + 1].fields[0], grid[r][0]);
+        EXPECT_EQ(rows[r + 1].fields[1], grid[r][1]);
+        EXPECT_EQ(rows[r + 1].fields[2].empty(), r < 3);
+    }
+    EXPECT_EQ(errors.str().substr(0, errors.str().find('\n')),
+              "kestrix: StrikePrice=0, Volatility=0.2, Theoretical: 0x80050002 StrikePrice must be greater than 0. "
+              "(help: Kestrix.hlp, context 2)");
+
+    // A value the object cannot take stops the sweep before it writes anything.
+    SweepRequest refused;
+    ASSERT_TRUE(ParseSweep(With(kCall, {"MarketPrice=cheap", "--vary", "AssetPrice=1:2:2"}), refused, problem));
+    std::ostringstream none, why;
+    EXPECT_TRUE(Sweep(object, refused, none, why).refused);
+    EXPECT_EQ(none.str(), "");
+    EXPECT_EQ(why.str(), "kestrix: GenBS: MarketPrice: 'cheap' cannot be read as a double\n");
+}
+
+TEST(Progress, LineShowsShareRateAndTimeLeft) {
+    EXPECT_EQ(ProgressLine(250000, 25'000'000, 100'000'000, 0.5),
+              " 25% [######                  ] 250000 rows  500000 rows/s  ETA 0:02");
+    EXPECT_EQ(ProgressLine(1000000, 80'000'000, 80'000'000, 2),
+              "100% [########################] 1000000 rows  500000 rows/s");
+    EXPECT_EQ(ProgressLine(36, 1, 4000, 1), "  0% [                        ] 36 rows  36 rows/s  ETA 1:06:39");
+    // Read from a pipe the size is unknown: rows and rate only.
+    EXPECT_EQ(ProgressLine(1200, 5000, 0, 2), "1200 rows  600 rows/s");
+    EXPECT_EQ(ProgressLine(0, 0, 0, 0), "0 rows");
+
+    std::ostringstream screen;
+    TProgressBar bar(screen, 100);
+    bar.Clear();  // nothing drawn yet: nothing to take off
+    EXPECT_EQ(screen.str(), "");
+    bar.Finish(10, 100);
+    EXPECT_EQ(screen.str().substr(0, 10), "\r\033[K100% [");
+    EXPECT_EQ(screen.str().back(), '\n');
+}
+
+// The built command, run as a user runs it, with its stderr on a pipe or on a
+// terminal.
+struct CommandRun {
+    int status = -1;
+    std::string errors;
+};
+
+CommandRun RunKestrix(const std::vector<std::string>& args, bool terminal) {
+    int reader = -1, writer = -1;
+    if (terminal) {
+        if (openpty(&reader, &writer, nullptr, nullptr, nullptr) != 0) return {};
+    } else {
+        int ends[2];
+        if (pipe(ends) != 0) return {};
+        reader = ends[0];
+        writer = ends[1];
+    }
+    std::vector<char*> argv{const_cast<char*>(KESTRIX_COMMAND)};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(writer, STDERR_FILENO);
+        close(reader);
+        close(writer);
+        execv(KESTRIX_COMMAND, argv.data());
+        _exit(127);
+    }
+    close(writer);
+    CommandRun run;
+    char buffer[4096];
+    // A terminal answers EIO once the child has closed its side.
+    for (ssize_t got; (got = read(reader, buffer, sizeof buffer)) > 0;) {
+        run.errors.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(reader);
+    int status = 0;
+    waitpid(child, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class PriceCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() / ("kestrix-batch-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+        book = MakeMixedBook(4000);
+        std::ofstream(dir / "book.csv", std::ios::binary) << book.text;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    CommandRun Price(unsigned threads, const char* output, bool terminal) {
+        return RunKestrix({"price", (dir / "book.csv").string(), "-o", (dir / output).string(), "--threads",
+                           std::to_string(threads)},
+                          terminal);
+    }
+
+    std::filesystem::path dir;
+    MixedBook book;
+};
+
+TEST_F(PriceCommand, ThreadsChangeNothingInTheOutputAndNoBarOffATerminal) {
+    const CommandRun single = Price(1, "single.csv", false);
+    const CommandRun parallel = Price(3, "parallel.csv", false);
+    EXPECT_EQ(single.status, 1);  // the book has malformed rows
+    EXPECT_EQ(parallel.status, 1);
+    const std::string priced = ReadFile(dir / "single.csv");
+    EXPECT_EQ(ParseCsv(priced).size(), book.rows + 1);
+    EXPECT_EQ(ReadFile(dir / "parallel.csv"), priced);
+
+    // Off a terminal, stderr holds the malformed rows' reports and nothing else.
+    IDispatch* object = CreateKestrix();
+    ASSERT_NE(object, nullptr);
+    std::ostringstream out, reports;
+    PriceBook(object, std::string_view(book.text), (dir / "book.csv").string(), out, reports);
+    object->Release();
+    EXPECT_EQ(single.errors, reports.str());
+    EXPECT_EQ(parallel.errors, reports.str());
+}
+
+TEST_F(PriceCommand, ProgressBarOnATerminal) {
+    const CommandRun run = Price(2, "bar.csv", true);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("\r\033[K100% [########################] 4000 rows  "), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find(" rows/s"), std::string::npos);
+    EXPECT_NE(run.errors.find("book.csv:" + std::to_string(book.malformedLines.back()) + ": "), std::string::npos);
+    // The bar stays on the terminal, out of the priced book.
+    const std::string priced = ReadFile(dir / "bar.csv");
+    EXPECT_EQ(priced.find('\033'), std::string::npos);
+    EXPECT_EQ(ParseCsv(priced).size(), book.rows + 1);
+}
+
+}  // namespace
+}  // namespace kestrix::cli
