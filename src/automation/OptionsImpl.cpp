@@ -198,7 +198,25 @@ HRESULT PlaceArguments(const MethodDescription& method, const DISPPARAMS& params
     return S_OK;
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// The position of the first supplied argument that does not convert to its
+// parameter's declared type (0 when all do).
+UINT UnconvertibleArgument(const MethodDescription& method, const VARIANT* const* supplied) noexcept {
+    for (UINT i = 0; i < method.params.size(); ++i) {
+        if (Missing(supplied[i])) continue;
+        VARIANT converted;
+        VariantInit(&converted);
+        // The platform declares the source writable; it is only read.
+        const HRESULT hr = VariantChangeType(&converted, const_cast<VARIANT*>(supplied[i]), 0,
+                                             method.params[i].kind == ParamKind::Double ? VT_R8 : VT_I4);
+        VariantClear(&converted);
+        if (FAILED(hr)) return i;
+    }
+    return 0;
+}
+
+#else
 
 // Converts one supplied argument to its parameter's declared type. An
 // enumeration parameter takes a member's name as well as a number.
@@ -262,7 +280,7 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) noexcept {
     errorInfo->Release();
 }
 
-#endif  // !_WIN32
+#endif  // _WIN32
 
 constexpr const MethodDescription& kGenBS = typelib::Method("GenBS");
 constexpr const MethodDescription& kFrenchBS = typelib::Method("FrenchBS");
@@ -379,10 +397,11 @@ HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WO
 
     // Whatever error information the thread holds afterwards is this call's.
     SetErrorInfo(0, nullptr);
-    UINT at = 0;
+    UINT at = count;
     const HRESULT hr = DispInvoke(static_cast<IKestrix*>(this), interfaceInfo, dispIdMember, flags, &all, result,
                                   excepInfo, &at);
-    if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && argErr != nullptr && at < count) {
+    if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && argErr != nullptr) {
+        if (at >= count) at = count - 1 - UnconvertibleArgument(*method, supplied);  // the runtime did not say
         *argErr = suppliedAt[count - 1 - at];
     }
     return hr;
