@@ -6,7 +6,7 @@
 
 #include "automation/TypeLibrary.h"
 #include "core/Enumerations.h"
-#include "platform/Unknwn.h"
+#include "platform/ComRuntime.h"
 
 namespace kestrix {
 

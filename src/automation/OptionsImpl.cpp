@@ -11,8 +11,10 @@
 #include "core/ErrorCodes.h"
 #include "launch/MethodRequests.h"
 #include "launch/PlainOptionLaunch.h"
-#include "platform/ErrorInfo.h"
-#include "platform/Registry.h"
+#include "platform/ComRuntime.h"
+#ifdef _WIN32
+#include "automation/win32/ModuleTypeInfo.h"
+#endif
 
 namespace kestrix {
 
@@ -32,8 +34,8 @@ HRESULT ReportFailure(const MethodDescription& method, const char* message) noex
             CoTaskMemFree(progId);
         }
         createInfo->SetHelpContext(method.helpContext);
-        createInfo->SetHelpFile(const_cast<LPOLESTR>(typelib::kHelpFile));
-        createInfo->SetDescription(const_cast<LPOLESTR>(message));
+        createInfo->SetHelpFile(OleText(typelib::kHelpFile));
+        createInfo->SetDescription(OleText(message));
         IErrorInfo* errorInfo = nullptr;
         if (SUCCEEDED(createInfo->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo)))) {
             SetErrorInfo(0, errorInfo);
@@ -160,6 +162,62 @@ bool Missing(const VARIANT* arg) noexcept {
     return arg == nullptr || (arg->vt == VT_ERROR && arg->scode == DISP_E_PARAMNOTFOUND);
 }
 
+// Finds the argument of each of the method's parameters in `params`:
+// supplied[i] stays null for a parameter the caller left out, suppliedAt[i]
+// is the argument's index in rgvarg. On failure `argErr` (when given)
+// receives the index of the offending argument.
+HRESULT PlaceArguments(const MethodDescription& method, const DISPPARAMS& params, const VARIANT** supplied,
+                       UINT* suppliedAt, UINT* argErr) noexcept {
+    const UINT count = params.cArgs;
+    const UINT named = params.cNamedArgs;
+    if ((count > 0 && params.rgvarg == nullptr) || named > count ||
+        (named > 0 && params.rgdispidNamedArgs == nullptr)) {
+        return E_INVALIDARG;
+    }
+    const auto fail = [argErr](HRESULT hr, UINT index) {
+        if (argErr != nullptr) *argErr = index;
+        return hr;
+    };
+    const UINT positional = count - named;
+    if (positional > method.params.size()) return fail(DISP_E_BADPARAMCOUNT, 0);
+
+    for (UINT p = 0; p < positional; ++p) {
+        supplied[p] = &params.rgvarg[count - 1 - p];
+        suppliedAt[p] = count - 1 - p;
+    }
+    for (UINT n = 0; n < named; ++n) {
+        const DISPID position = params.rgdispidNamedArgs[n];
+        // An unknown parameter, or one already given, has no free place.
+        if (position < 0 || static_cast<std::size_t>(position) >= method.params.size() ||
+            supplied[position] != nullptr) {
+            return fail(DISP_E_PARAMNOTFOUND, n);
+        }
+        supplied[position] = &params.rgvarg[n];
+        suppliedAt[position] = n;
+    }
+    return S_OK;
+}
+
+#ifdef _WIN32
+
+// The position of the first supplied argument that does not convert to its
+// parameter's declared type (0 when all do).
+UINT UnconvertibleArgument(const MethodDescription& method, const VARIANT* const* supplied) noexcept {
+    for (UINT i = 0; i < method.params.size(); ++i) {
+        if (Missing(supplied[i])) continue;
+        VARIANT converted;
+        VariantInit(&converted);
+        // The platform declares the source writable; it is only read.
+        const HRESULT hr = VariantChangeType(&converted, const_cast<VARIANT*>(supplied[i]), 0,
+                                             method.params[i].kind == ParamKind::Double ? VT_R8 : VT_I4);
+        VariantClear(&converted);
+        if (FAILED(hr)) return i;
+    }
+    return 0;
+}
+
+#else
+
 // Converts one supplied argument to its parameter's declared type. An
 // enumeration parameter takes a member's name as well as a number.
 HRESULT ConvertArgument(const ParamDescription& param, const VARIANT& source, ArgValue& value) noexcept {
@@ -199,35 +257,9 @@ HRESULT ConvertArgument(const ParamDescription& param, const VARIANT& source, Ar
 // offending argument.
 HRESULT ConvertArguments(const MethodDescription& method, const DISPPARAMS& params, ArgValue* values,
                          UINT* argErr) noexcept {
-    const UINT count = params.cArgs;
-    const UINT named = params.cNamedArgs;
-    if ((count > 0 && params.rgvarg == nullptr) || named > count ||
-        (named > 0 && params.rgdispidNamedArgs == nullptr)) {
-        return E_INVALIDARG;
-    }
-    const auto fail = [argErr](HRESULT hr, UINT index) {
-        if (argErr != nullptr) *argErr = index;
-        return hr;
-    };
-    const UINT positional = count - named;
-    if (positional > method.params.size()) return fail(DISP_E_BADPARAMCOUNT, 0);
-
     const VARIANT* supplied[typelib::kMaxParams] = {};
     UINT suppliedAt[typelib::kMaxParams] = {};
-    for (UINT p = 0; p < positional; ++p) {
-        supplied[p] = &params.rgvarg[count - 1 - p];
-        suppliedAt[p] = count - 1 - p;
-    }
-    for (UINT n = 0; n < named; ++n) {
-        const DISPID position = params.rgdispidNamedArgs[n];
-        // An unknown parameter, or one already given, has no free place.
-        if (position < 0 || static_cast<std::size_t>(position) >= method.params.size() ||
-            supplied[position] != nullptr) {
-            return fail(DISP_E_PARAMNOTFOUND, n);
-        }
-        supplied[position] = &params.rgvarg[n];
-        suppliedAt[position] = n;
-    }
+    if (const HRESULT hr = PlaceArguments(method, params, supplied, suppliedAt, argErr); FAILED(hr)) return hr;
 
     for (std::size_t i = 0; i < method.params.size(); ++i) {
         const ParamDescription& param = method.params[i];
@@ -237,7 +269,8 @@ HRESULT ConvertArguments(const MethodDescription& method, const DISPPARAMS& para
             continue;  // omitted optional: 0
         }
         if (const HRESULT hr = ConvertArgument(param, *supplied[i], values[i]); FAILED(hr)) {
-            return fail(hr, suppliedAt[i]);
+            if (argErr != nullptr) *argErr = suppliedAt[i];
+            return hr;
         }
     }
     return S_OK;
@@ -257,6 +290,8 @@ void FillExcepInfo(HRESULT hr, EXCEPINFO* excepInfo) noexcept {
     errorInfo->GetHelpContext(&excepInfo->dwHelpContext);
     errorInfo->Release();
 }
+
+#endif  // _WIN32
 
 constexpr const MethodDescription& kGenBS = typelib::Method("GenBS");
 constexpr const MethodDescription& kFrenchBS = typelib::Method("FrenchBS");
@@ -306,6 +341,84 @@ ULONG TOptionsImpl::Release() {
     if (left == 0) delete this;
     return left;
 }
+
+#ifdef _WIN32
+
+// IDispatch is the type library's: names are looked up in it and DispInvoke
+// converts the arguments and calls through the function table.
+
+HRESULT TOptionsImpl::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT TOptionsImpl::GetTypeInfo(UINT index, LCID /*lcid*/, ITypeInfo** typeInfo) {
+    if (typeInfo == nullptr) return E_POINTER;
+    *typeInfo = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    ITypeInfo* dispatchInfo = win32::DispatchTypeInfo();
+    if (dispatchInfo == nullptr) return TYPE_E_CANTLOADLIBRARY;
+    dispatchInfo->AddRef();
+    *typeInfo = dispatchInfo;
+    return S_OK;
+}
+
+HRESULT TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* dispatchInfo = win32::DispatchTypeInfo();
+    if (dispatchInfo == nullptr) return TYPE_E_CANTLOADLIBRARY;
+    return DispGetIDsOfNames(dispatchInfo, names, nameCount, dispIds);
+}
+
+HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
+                             VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    const MethodDescription* method = FindMethod(dispIdMember);
+    if (method == nullptr || (flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+    if (params == nullptr) return E_INVALIDARG;
+    ITypeInfo* interfaceInfo = win32::InterfaceTypeInfo();
+    if (interfaceInfo == nullptr) return TYPE_E_CANTLOADLIBRARY;
+
+    // The type library declares no default values, so the runtime has nothing
+    // to pass for an omitted optional parameter: every parameter receives the
+    // caller's argument or, left out, 0 of its declared type.
+    const VARIANT* supplied[typelib::kMaxParams] = {};
+    UINT suppliedAt[typelib::kMaxParams] = {};
+    if (const HRESULT hr = PlaceArguments(*method, *params, supplied, suppliedAt, argErr); FAILED(hr)) return hr;
+    const UINT count = static_cast<UINT>(method->params.size());
+    VARIANTARG arguments[typelib::kMaxParams];
+    for (UINT i = 0; i < count; ++i) {
+        VARIANTARG& argument = arguments[count - 1 - i];  // positional arguments come last first
+        if (Missing(supplied[i])) {
+            if (!method->params[i].optional) return DISP_E_PARAMNOTOPTIONAL;
+            VariantInit(&argument);
+            if (method->params[i].kind == ParamKind::Double) {
+                argument.vt = VT_R8;
+                argument.dblVal = 0;
+            } else {
+                argument.vt = VT_I4;
+                argument.lVal = 0;
+            }
+        } else {
+            argument = *supplied[i];  // borrowed: DispInvoke converts copies
+        }
+    }
+    DISPPARAMS all{arguments, nullptr, count, 0};
+
+    // Whatever error information the thread holds afterwards is this call's.
+    SetErrorInfo(0, nullptr);
+    UINT at = count;
+    const HRESULT hr = DispInvoke(static_cast<IKestrix*>(this), interfaceInfo, dispIdMember, flags, &all, result,
+                                  excepInfo, &at);
+    if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && argErr != nullptr) {
+        if (at >= count) at = count - 1 - UnconvertibleArgument(*method, supplied);  // the runtime did not say
+        *argErr = suppliedAt[count - 1 - at];
+    }
+    return hr;
+}
+
+#else
 
 HRESULT TOptionsImpl::GetTypeInfoCount(UINT* count) {
     if (count == nullptr) return E_POINTER;
@@ -362,6 +475,8 @@ HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WO
     }
     return hr;
 }
+
+#endif  // _WIN32
 
 HRESULT TOptionsImpl::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IKestrix ? S_OK : S_FALSE; }
 

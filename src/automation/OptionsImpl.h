@@ -32,13 +32,15 @@ public:
     ULONG AddRef() override;
     ULONG Release() override;
 
-    // The stand-in has no type-information objects: the count is 0.
+    // The type library's description of IKestrix on Windows; the stand-in
+    // has no type-information objects (the count is 0).
     HRESULT GetTypeInfoCount(UINT* count) override;
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
     // names[0] is a method, the others its parameters; any letter case.
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid, DISPID* dispIds) override;
-    // An omitted optional parameter is passed as 0; an enumeration parameter
-    // also accepts a member's name as text.
+    // An omitted optional parameter is passed as 0. On Windows the runtime
+    // converts the arguments as the type library declares them; the stand-in
+    // converts them itself and also takes an enumeration member's name.
     HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* excepInfo, UINT* argErr) override;
 

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "core/Enumerations.h"
-#include "platform/WinTypes.h"
+#include "platform/ComRuntime.h"
 
 namespace kestrix {
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/GuidText.h"
+
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -89,59 +91,13 @@ inline constexpr IID IID_NULL{};
 
 constexpr bool IsEqualGUID(REFGUID a, REFGUID b) noexcept { return a == b; }
 
-// Braced text form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}": 38 characters plus
-// the terminator.
-inline constexpr int kGuidStringLength = 39;
-
 // Writes the braced form of `guid` into `text`; returns the characters written
 // including the terminator, or 0 when `capacity` is too small.
 int StringFromGUID2(REFGUID guid, LPOLESTR text, int capacity) noexcept;
 
-// Reads the braced form (hex digits in either case); false when `text` is
-// not exactly one.
-constexpr bool ParseGuidText(const char* text, GUID& guid) noexcept {
-    const auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    // Each hex digit's position in "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
-    // the other positions hold the braces and the dashes.
-    std::uint8_t digits[32] = {};
-    int count = 0;
-    for (int i = 0; i < kGuidStringLength - 1; ++i) {
-        const char c = text[i];
-        if (c == '\0') return false;
-        const bool punctuation = i == 0 || i == 37 || i == 9 || i == 14 || i == 19 || i == 24;
-        if (punctuation) {
-            if (c != (i == 0 ? '{' : i == 37 ? '}' : '-')) return false;
-        } else {
-            const int d = hex(c);
-            if (d < 0) return false;
-            digits[count++] = static_cast<std::uint8_t>(d);
-        }
-    }
-    if (text[kGuidStringLength - 1] != '\0') return false;
-    const auto read = [&digits](int first, int n) {
-        std::uint32_t v = 0;
-        for (int i = first; i < first + n; ++i) v = v * 16 + digits[i];
-        return v;
-    };
-    guid.Data1 = read(0, 8);
-    guid.Data2 = static_cast<std::uint16_t>(read(8, 4));
-    guid.Data3 = static_cast<std::uint16_t>(read(12, 4));
-    for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<std::uint8_t>(read(16 + 2 * i, 2));
-    return true;
-}
-
 // A GUID written in braced form in the source; a malformed text does not
 // compile.
-consteval GUID MakeGuid(const char (&text)[kGuidStringLength]) {
-    GUID guid{};
-    if (!ParseGuidText(text, guid)) throw "malformed GUID text";
-    return guid;
-}
+consteval GUID MakeGuid(const char (&text)[kGuidStringLength]) { return MakeGuidOf<GUID>(text); }
 
 // CO_E_CLASSSTRING when `text` is not a braced GUID.
 HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid) noexcept;

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The Windows build of Kestrix.dll, tested with real automation clients under
+# Wine. CTest runs one step per test; the steps share a Windows build folder
+# and a fresh Wine prefix inside the default build folder.
+#
+#   wine-test.sh STEP
+#
+# STEP: build, prefix, register, vbscript, example, client, unregister,
+# shutdown. Environment: KESTRIX_SOURCE (source tree), KESTRIX_WORK (folder
+# for the Windows build and the prefix), KESTRIX_HOST (the Linux kestrix),
+# KESTRIX_IDL (the Linux kestrix-idl).
+#
+# Exit status 77 (reported by CTest as skipped) when the cross toolchain or
+# Wine is not installed.
+set -euo pipefail
+
+step=${1:?usage: wine-test.sh STEP}
+source_dir=${KESTRIX_SOURCE:?}
+work=${KESTRIX_WORK:?}
+build="$work/build"
+dll="$build/bin/Kestrix.dll"
+
+for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-widl x86_64-w64-mingw32-windres wine wineserver; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "skipped: $tool is not installed (see .ci/run for the packages)"
+        exit 77
+    fi
+done
+
+# Headless, quiet, without the .NET and HTML engines a fresh prefix would
+# offer to install.
+export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+unset WAYLAND_DISPLAY
+
+class_key='HKCR\CLSID\{71D12FBC-BCD2-49AD-A254-B46503A8DA23}'
+progid_key='HKCR\Quantora.Kestrix'
+typelib_key='HKCR\TypeLib\{2C9D68B6-D2AE-41BB-9161-409F995B3444}'
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+windows_path() { winepath -w "$1" 2>/dev/null; }
+
+key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+
+# A value as the registry holds it: the data of `reg query KEY [/v NAME | /ve]`.
+reg_value() {
+    wine reg query "$@" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_SZ    //p'
+}
+
+case "$step" in
+build)
+    # The IDL comes from the Linux build's kestrix-idl: the same table.
+    cd "$source_dir"
+    cmake --preset windows -B "$build" -DKESTRIX_IDL_GENERATOR="${KESTRIX_IDL:?}" >/dev/null
+    cmake --build "$build"
+    objdump=x86_64-w64-mingw32-objdump
+    headers=$($objdump -p "$dll")
+    imports=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+    echo "Kestrix.dll imports: $imports"
+    for name in $imports; do
+        case "$name" in
+        advapi32.dll | kernel32.dll | msvcrt.dll | ole32.dll | oleaut32.dll) ;;
+        *) fail "Kestrix.dll imports $name: the runtime must be linked statically" ;;
+        esac
+    done
+    for export in DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer; do
+        grep -q "\] $export\$" <<<"$headers" || fail "Kestrix.dll does not export $export"
+    done
+    ;;
+
+prefix)
+    rm -rf "$WINEPREFIX"
+    start=$(date +%s%N)
+    wineboot --init >/dev/null 2>&1 || fail "wineboot could not create the prefix"
+    echo "Wine prefix ready in $((($(date +%s%N) - start) / 1000000)) ms"
+    ;;
+
+register)
+    wine regsvr32 /s "$(windows_path "$dll")" || fail "regsvr32 Kestrix.dll failed"
+    path=$(reg_value "$class_key\\InprocServer32" /ve)
+    [ "$path" = "$(windows_path "$dll")" ] || fail "InprocServer32 is '$path'"
+    [ "$(reg_value "$class_key\\InprocServer32" /v ThreadingModel)" = Apartment ] || fail "ThreadingModel"
+    [ "$(reg_value "$class_key" /ve)" = "PlainOptions Object" ] || fail "the class description"
+    [ "$(reg_value "$class_key\\ProgID" /ve)" = Quantora.Kestrix ] || fail "the class's ProgID"
+    [ "$(reg_value "$class_key\\Version" /ve)" = 1.0 ] || fail "the class's Version"
+    [ "$(reg_value "$class_key\\Typelib" /ve)" = "{2C9D68B6-D2AE-41BB-9161-409F995B3444}" ] || fail "the class's Typelib"
+    [ "$(reg_value "$progid_key" /ve)" = "PlainOptions Object" ] || fail "the ProgID's description"
+    [ "$(reg_value "$progid_key\\CLSID" /ve)" = "{71D12FBC-BCD2-49AD-A254-B46503A8DA23}" ] || fail "the ProgID's CLSID"
+    key_exists "$typelib_key\\1.0" || fail "the type library is not registered"
+    echo "registered: class, ProgID and type library"
+    ;;
+
+vbscript)
+    # Every priced line of the script is put to the Linux build as the same
+    # request; the two must answer the same failure or the same value. The
+    # two maths libraries differ in the last bits of exp, log and pow: closed
+    # forms agree to VBScript's 15 printed digits (a few 1e-15 apart), while
+    # sensitivities by finite differences magnify the difference by the
+    # inverse bump (1e5), to some 1e-10. So values agree to 1e-9, relative.
+    out="$work/AllMethods.out"
+    status=0
+    wine cscript //nologo "$(windows_path "$source_dir/tests/windows/AllMethods.vbs")" | tr -d '\r' >"$out" || status=$?
+    cat "$out"
+    [ "$status" -eq 0 ] || fail "the script's own checks failed (exit $status)"
+    grep -q '^all checks held$' "$out" || fail "the script did not finish"
+    compared=0
+    while IFS= read -r line; do
+        request=${line%% => *}
+        outcome=${line#* => }
+        read -ra words <<<"$request"
+        json=$("${KESTRIX_HOST:?}" call "${words[@]}" --json || true)
+        if [[ $outcome == error* ]]; then
+            # error 0xHHHHHHHH context=N helpfile=FILE source=SOURCE : DESCRIPTION
+            read -r _ code context helpfile _ <<<"${outcome%% : *}"
+            description=${outcome#* : }
+            expected="{\"hresult\":\"$code\",\"description\":\"$description\",\"helpFile\":\"${helpfile#helpfile=}\",\"helpContext\":${context#context=},"
+            [[ $json == "$expected"* ]] || fail "$request: Wine: $outcome; Linux: $json"
+        else
+            linux=$(sed -n 's/.*"result":\([^}]*\)}.*/\1/p' <<<"$json")
+            [ -n "$linux" ] || fail "$request: Wine: $outcome; Linux: $json"
+            same=$(awk -v a="$outcome" -v b="$linux" \
+                'function abs(x) { return x < 0 ? -x : x } BEGIN { print (abs(a - b) <= 1e-9 * (abs(b) > 1e-3 ? abs(b) : 1e-3)) }')
+            [ "$same" = 1 ] || fail "$request: Wine prints $outcome, Linux computes $linux"
+        fi
+        compared=$((compared + 1))
+    done < <(grep ' => ' "$out")
+    [ "$compared" -ge 20 ] || fail "only $compared requests compared"
+    echo "$compared requests print the same as the Linux build"
+    ;;
+
+example)
+    # The README's example, run as a user would.
+    example="$source_dir/examples/kestrix.vbs"
+    out=$(wine cscript //nologo "$(windows_path "$example")" | tr -d '\r')
+    echo "$out"
+    grep -qx 'Call value: 10.4505756193223' <<<"$out" || fail "the example's value"
+    grep -qx 'Error 0x80050002: StrikePrice must be greater than 0. (Kestrix.hlp, context 2)' <<<"$out" ||
+        fail "the example's error"
+    # The README shows the file as it is.
+    readme=$(tr -d '\r' <"$source_dir/README.md")
+    [[ $readme == *"$(cat "$example")"* ]] || fail "README.md does not show examples/kestrix.vbs as it is"
+    ;;
+
+client)
+    wine "$(windows_path "$build/bin/kestrix-client.exe")" "$(windows_path "$dll")" | tr -d '\r'
+    ;;
+
+unregister)
+    wine regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u Kestrix.dll failed"
+    ! key_exists "$class_key" || fail "the class key is still there"
+    ! key_exists "$progid_key" || fail "the ProgID key is still there"
+    key_exists "$typelib_key\\1.0" || fail "the type library was unregistered too"
+    # A second removal finds nothing to remove and still succeeds.
+    wine regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u of an unregistered server failed"
+    echo "unregistered: class and ProgID gone, type library kept"
+    ;;
+
+shutdown)
+    timeout 120 wineserver -w
+    ;;
+
+*)
+    echo "unknown step $step" >&2
+    exit 2
+    ;;
+esac
