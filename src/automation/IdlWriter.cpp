@@ -21,8 +21,9 @@ std::string Hex(std::int32_t value) {
     return text;
 }
 
-// widl accepts no attributes on enumeration members, so an error code's text
-// travels as a comment; the runtime takes the texts from the error table.
+// widl accepts no help strings on enumeration members, so an error code's
+// text travels here as a comment; kestrix-idl --document-enums adds it to the
+// compiled library from the same table.
 void WriteEnumeration(std::ostream& out, const EnumDescription& enumeration) {
     out << "    typedef [uuid(" << IdlUuid(enumeration.guid) << "), v1_enum]\n"
         << "    enum " << enumeration.name << " {\n";

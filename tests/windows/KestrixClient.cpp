@@ -457,6 +457,12 @@ std::string MemberName(ITypeInfo* info, MEMBERID id) {
     return Take(name);
 }
 
+std::string MemberHelpString(ITypeInfo* info, MEMBERID id) {
+    BSTR help = nullptr;
+    info->GetDocumentation(id, nullptr, &help, nullptr, nullptr);
+    return Take(help);
+}
+
 // The embedded type library carries the table: library attributes, every
 // method with its DISPID, help string, help context, parameters, optional
 // flags and function-table slot, and every enumeration with its members.
@@ -577,15 +583,23 @@ void CheckTypeLibrary(IKestrix* object) {
         enumInfo->ReleaseTypeAttr(attr);
         Check(shape && MemberName(enumInfo, MEMBERID_NIL) == enumeration->name, what + "an enumeration of its size");
         bool membersMatch = shape;
+        bool helpsMatch = true;
         for (UINT m = 0; membersMatch && m < enumeration->members.size(); ++m) {
             VARDESC* var = nullptr;
             enumInfo->GetVarDesc(m, &var);
             membersMatch = var->varkind == VAR_CONST && var->lpvarValue->vt == VT_I4 &&
                            var->lpvarValue->lVal == enumeration->members[m].value &&
                            MemberName(enumInfo, var->memid) == enumeration->members[m].name;
+            const std::string help = MemberHelpString(enumInfo, var->memid);
+            if (help != enumeration->members[m].helpString) {
+                helpsMatch = false;
+                std::printf("  %s%s has the help string \"%s\"\n", what.c_str(), enumeration->members[m].name,
+                            help.c_str());
+            }
             enumInfo->ReleaseVarDesc(var);
         }
         Check(membersMatch, what + "members with their values in declaration order");
+        Check(membersMatch && helpsMatch, what + "members' help strings (the error codes' texts)");
         enumInfo->Release();
     }
     library->Release();
