@@ -609,6 +609,8 @@ void CheckTypeLibrary(IKestrix* object) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Unbuffered, so that a client that dies midway still shows how far it got.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc != 2) {
         std::printf("usage: kestrix-client PATH\\Kestrix.dll\n");
         return 2;

@@ -145,7 +145,11 @@ example)
     ;;
 
 client)
-    wine "$(windows_path "$build/bin/kestrix-client.exe")" "$(windows_path "$dll")" | tr -d '\r'
+    client=$(windows_path "$build/bin/kestrix-client.exe") || fail "winepath failed for the client"
+    library=$(windows_path "$dll") || fail "winepath failed for the library"
+    status=0
+    wine "$client" "$library" | tr -d '\r' || status=$?
+    [ "$status" -eq 0 ] || fail "the client exited with status $status"
     ;;
 
 unregister)
