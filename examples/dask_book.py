@@ -44,15 +44,17 @@ def main():
     parser.add_argument("--parts", action="store_true", help="write one file per partition into OUT")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count(), help="local worker processes")
-    parser.add_argument("--blocksize", default="64MB", help="bytes of the book per partition")
+    parser.add_argument("--blocksize", default="64MB", help="bytes of the book per partition (0: one per file)")
     args = parser.parse_args()
     output = args.output or str(Path(args.book).with_name(Path(args.book).stem + "-priced.csv"))
 
     with start_cluster(args) as client:
         started = time.perf_counter()
-        book = kestrix.dask.read_book(args.book, blocksize=args.blocksize)
+        blocksize = None if args.blocksize == "0" else args.blocksize
+        book = kestrix.dask.read_book(args.book, blocksize=blocksize)
         priced = kestrix.dask.price_book(book)
-        writes = kestrix.dask.to_csv(priced, output, single_file=not args.parts, compute=False)
+        target = os.path.join(output, "part-*.csv") if args.parts else output
+        writes = kestrix.dask.to_csv(priced, target, single_file=not args.parts, compute=False)
         # Counted in the same pass as the writing: the partitions are priced once.
         _, codes = dask.compute(writes, priced["HResult"].value_counts())
         elapsed = time.perf_counter() - started

@@ -32,6 +32,9 @@ def read_book(urlpath, blocksize="64MB", **kwargs) -> dd.DataFrame:
     arguments go to ``dask.dataframe.read_csv``. A partition boundary falls on
     a line end, so a quoted cell that spans lines must not occur in a book
     read with a blocksize (give ``blocksize=None`` for one partition per file).
+    Faults of the CSV itself are pandas' to judge: a line of too few cells is
+    read with the missing ones blank, a blank line is skipped, a line of too
+    many cells stops the read.
     """
     options = dict(_TEXT_CELLS)
     options.update(kwargs)
