@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prices a CSV book on a Dask cluster and writes it as `kestrix price` does.
 
-    dask_book.py BOOK.csv [-o OUT] [--parts] [--scheduler ADDRESS] [--workers N] [--blocksize 64MB]
+    dask_book.py BOOK.csv [-o OUT] [--parts] [--scheduler ADDRESS] [--workers N] [--blocksize 16MB]
 
 The book is read in partitions of about --blocksize bytes and each is priced on
 a worker. Without --scheduler a local cluster of --workers processes (one
@@ -18,10 +18,15 @@ import time
 from pathlib import Path
 
 import dask
+import pandas as pd
 from dask.distributed import Client, LocalCluster
 
 import kestrix
 import kestrix.dask
+
+
+def count_codes(part):
+    return part["HResult"].value_counts()
 
 
 def start_cluster(args):
@@ -44,7 +49,7 @@ def main():
     parser.add_argument("--parts", action="store_true", help="write one file per partition into OUT")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count(), help="local worker processes")
-    parser.add_argument("--blocksize", default="64MB", help="bytes of the book per partition (0: one per file)")
+    parser.add_argument("--blocksize", default="16MB", help="bytes of the book per partition (0: one per file)")
     args = parser.parse_args()
     output = args.output or str(Path(args.book).with_name(Path(args.book).stem + "-priced.csv"))
 
@@ -53,10 +58,12 @@ def main():
         blocksize = None if args.blocksize == "0" else args.blocksize
         book = kestrix.dask.read_book(args.book, blocksize=blocksize)
         priced = kestrix.dask.price_book(book)
-        target = os.path.join(output, "part-*.csv") if args.parts else output
-        writes = kestrix.dask.to_csv(priced, target, single_file=not args.parts, compute=False)
-        # Counted in the same pass as the writing: the partitions are priced once.
-        _, codes = dask.compute(writes, priced["HResult"].value_counts())
+        writes = kestrix.dask.to_csv(priced, output, single_file=not args.parts, compute=False)
+        # Counted from the same partitions as the writes take (delayed, unfused
+        # keys), so every partition is priced once.
+        counts = [dask.delayed(count_codes)(part) for part in priced.to_delayed(optimize_graph=False)]
+        _, counts = dask.compute(writes, counts)
+        codes = pd.concat(counts).groupby(level=0).sum()
         elapsed = time.perf_counter() - started
         rows = int(codes.sum())
         library = {f"0x{int(code) & 0xFFFFFFFF:08X}" for code in kestrix.OErrCodes}

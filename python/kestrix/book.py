@@ -200,8 +200,9 @@ class _Group:
     def _call(self, valid: np.ndarray, arguments: list):
         method = self.method
         function = getattr(kestrix, method.name)
-        keywords = {param.name: values[valid] for param, values in zip(method.params, arguments)
-                    if values is not None}
+        every = valid.size == self.rows.size
+        keywords = {param.name: values if every else values[valid]
+                    for param, values in zip(method.params, arguments) if values is not None}
         values, codes = function(**keywords, errors="nan")
         values = np.broadcast_to(values, valid.shape)
         codes = np.broadcast_to(codes, valid.shape)
@@ -257,15 +258,45 @@ def price_book(frame: pd.DataFrame) -> pd.DataFrame:
     return priced
 
 
-def formatted(priced: pd.DataFrame) -> pd.DataFrame:
-    """The priced book with ``Result`` as the command writes it: shortest round-trip text, empty without a value."""
-    text = priced.copy(deep=False)
-    text["Result"] = _kestrix.format_values(priced["Result"].to_numpy(dtype=np.float64))
+def _text_cells(column: pd.Series) -> np.ndarray:
+    """A column's cells as text: numbers in shortest round-trip form, blank for NaN."""
+    if column.dtype.kind in "biuf":
+        return _kestrix.format_values(column.to_numpy(dtype=np.float64, na_value=np.nan))
+    cells = column.to_numpy(dtype=object)
+    if pd.api.types.infer_dtype(cells, skipna=False) == "string":
+        return cells
+    return np.array([cell if isinstance(cell, str) else "" if cell is None or cell is pd.NA
+                     or (isinstance(cell, float) and np.isnan(cell)) else _cell_text(cell)
+                     for cell in cells], dtype=object)
+
+
+def _csv_field(text: str) -> str:
+    # Quoted as the command quotes: only a field holding a comma, a quote or a line break.
+    if any(mark in text for mark in ',"\r\n'):
+        return '"' + text.replace('"', '""') + '"'
     return text
 
 
-def to_csv(priced: pd.DataFrame, path_or_buf=None, **kwargs):
-    """Writes a priced book as CSV the way ``kestrix price`` writes one (rows end in a newline, no index)."""
-    options = {"index": False, "lineterminator": "\n"}
-    options.update(kwargs)
-    return formatted(priced).to_csv(path_or_buf, **options)
+def csv_text(priced: pd.DataFrame, header: bool = True) -> str:
+    """The priced book as the CSV text ``kestrix price`` writes: Result in shortest round-trip form,
+    empty without a value, every line ended by a newline."""
+    columns = [_text_cells(priced.iloc[:, position]) for position in range(priced.shape[1] - 3)]
+    columns.append(_kestrix.format_values(priced["Result"].to_numpy(dtype=np.float64)))
+    columns.append(priced["HResult"].to_numpy(dtype=object))
+    columns.append(_text_cells(priced["Description"]))
+    title = ",".join(_csv_field(str(label)) for label in priced.columns) + "\n" if header else ""
+    return title + _kestrix.csv_lines(columns).decode("utf-8")
+
+
+def to_csv(priced: pd.DataFrame, path_or_buf=None):
+    """Writes a priced book as ``kestrix price`` writes one (``csv_text``) to a path or a text
+    stream; without one, returns the text."""
+    text = csv_text(priced)
+    if path_or_buf is None:
+        return text
+    if hasattr(path_or_buf, "write"):
+        path_or_buf.write(text)
+    else:
+        with open(path_or_buf, "w", encoding="utf-8", newline="") as out:
+            out.write(text)
+    return None

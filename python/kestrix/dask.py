@@ -5,7 +5,7 @@
     from dask.distributed import Client
     import kestrix.dask
     client = Client("tcp://scheduler:8786")           # or a LocalCluster
-    book = kestrix.dask.read_book("s3://bucket/book-*.csv", blocksize="64MB")
+    book = kestrix.dask.read_book("s3://bucket/book-*.csv", blocksize="16MB")
     kestrix.dask.to_csv(kestrix.dask.price_book(book), "priced.csv", single_file=True)
 
 Every partition is priced by ``kestrix.book.price_book``, so the rows carry the
@@ -15,7 +15,9 @@ them. The workers need the package ``kestrix`` importable themselves.
 
 from __future__ import annotations
 
+import dask
 import dask.dataframe as dd
+import fsspec
 
 from . import book as _book
 
@@ -25,7 +27,7 @@ from . import book as _book
 _TEXT_CELLS = {"dtype": str, "keep_default_na": False, "na_filter": False}
 
 
-def read_book(urlpath, blocksize="64MB", **kwargs) -> dd.DataFrame:
+def read_book(urlpath, blocksize="16MB", **kwargs) -> dd.DataFrame:
     """Reads CSV books (a path, a glob or a list) into a Dask DataFrame of text cells.
 
     ``blocksize`` is the size of the byte ranges read as partitions; keyword
@@ -50,14 +52,37 @@ def price_book(frame: dd.DataFrame) -> dd.DataFrame:
     return frame.map_partitions(_book.price_book, meta=_book.priced_meta(frame._meta))
 
 
-def to_csv(priced: dd.DataFrame, path, single_file: bool = False, **kwargs):
+def _write(path, text: str, mode: str, after=None) -> int:
+    # `after` only orders the appends of one file.
+    with fsspec.open(path, mode, encoding="utf-8", newline="") as out:
+        out.write(text)
+    return len(text)
+
+
+def to_csv(priced: dd.DataFrame, path, single_file: bool = False, compute: bool = True):
     """Writes a priced book as ``kestrix price`` writes one: one file, or one per partition.
 
-    ``path`` names the file with ``single_file``, else a directory (or a
-    pattern with ``*``) for the partitions' files. Keyword arguments go to
-    ``dask.dataframe.to_csv`` (``compute=False`` returns the writes undone).
+    ``path`` names the file with ``single_file``; else a pattern with one
+    ``*`` for the partition's number, or a directory that receives
+    ``part-N.csv`` files, each with the header. Each partition's text is made
+    where the partition lies, only the appends to a single file take turns.
+    With ``compute=False`` the writes are returned as delayed objects, to be
+    computed with other work on the same book.
     """
-    text = priced.map_partitions(_book.formatted, meta=priced._meta.astype({"Result": object}))
-    options = {"index": False, "lineterminator": "\n"}
-    options.update(kwargs)
-    return text.to_csv(path, single_file=single_file, **options)
+    # Unoptimised, the partitions keep their keys: work computed with the
+    # writes on the same book (a count of codes) shares their pricing.
+    parts = priced.to_delayed(optimize_graph=False)
+    if single_file:
+        writes = []
+        for number, part in enumerate(parts):
+            text = dask.delayed(_book.csv_text)(part, header=number == 0)
+            writes.append(dask.delayed(_write)(path, text, "w" if number == 0 else "a",
+                                               writes[-1] if writes else None))
+    else:
+        path = str(path)
+        if "*" not in path:
+            fsspec.open(path).fs.makedirs(path, exist_ok=True)
+            path = path.rstrip("/") + "/part-*.csv"
+        writes = [dask.delayed(_write)(path.replace("*", str(number)), dask.delayed(_book.csv_text)(part), "w")
+                  for number, part in enumerate(parts)]
+    return dask.compute(*writes) if compute else writes

@@ -417,6 +417,63 @@ py::array FormatValues(const py::array_t<double>& values) {
     return out;
 }
 
+// Appends a CSV field as the command writes one: quoted only when it holds a
+// comma, a quote or a line break, a quote inside doubled.
+void AppendField(std::string& out, std::string_view field) {
+    bool plain = true;
+    for (const char c : field) plain = plain && c != ',' && c != '"' && c != '\r' && c != '\n';
+    if (plain) {
+        out.append(field);
+        return;
+    }
+    out += '"';
+    for (const char c : field) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// The rows of a book as CSV lines (UTF-8), one field per column: `columns`
+// holds equally long one-dimensional object arrays of text.
+py::bytes CsvLines(const py::list& columns) {
+    std::vector<py::array> arrays;
+    for (const py::handle column : columns) {
+        auto array = py::reinterpret_borrow<py::array>(column);
+        if (!py::isinstance<py::array>(column) || array.dtype().kind() != 'O' || array.ndim() != 1) {
+            throw py::type_error("each column must be a one-dimensional object array");
+        }
+        if (!arrays.empty() && array.shape(0) != arrays.front().shape(0)) {
+            throw py::value_error("the columns differ in length");
+        }
+        arrays.push_back(array);
+    }
+    std::string out;
+    if (arrays.empty()) return py::bytes(out);
+    const py::ssize_t rows = arrays.front().shape(0);
+    std::vector<const char*> data;
+    std::vector<py::ssize_t> strides;
+    for (const auto& array : arrays) {
+        data.push_back(static_cast<const char*>(array.data()));
+        strides.push_back(array.strides(0));
+    }
+    out.reserve(static_cast<std::size_t>(rows) * arrays.size() * 8);
+    for (py::ssize_t row = 0; row < rows; ++row) {
+        for (std::size_t k = 0; k < arrays.size(); ++k) {
+            if (k != 0) out += ',';
+            PyObject* cell = nullptr;
+            std::memcpy(&cell, data[k] + row * strides[k], sizeof cell);
+            if (!PyUnicode_Check(cell)) throw py::type_error("a cell is not text");
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(cell, &size);
+            if (utf8 == nullptr) throw py::error_already_set();
+            AppendField(out, std::string_view(utf8, static_cast<std::size_t>(size)));
+        }
+        out += '\n';
+    }
+    return py::bytes(out);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kestrix, module) {
@@ -429,4 +486,6 @@ PYBIND11_MODULE(_kestrix, module) {
                "Converts a book's column to a parameter's argument array; returns (values, hresults).");
     module.def("format_values", &FormatValues, py::arg("values"),
                "The values as text, shortest round-trip form (empty for NaN), as an object array.");
+    module.def("csv_lines", &CsvLines, py::arg("columns"),
+               "The rows of equally long object arrays of text as CSV lines (UTF-8 bytes).");
 }

@@ -179,4 +179,9 @@ def test_a_partitioned_book_on_a_two_process_cluster_answers_as_the_command(book
         assert result.dtypes.equals(priced.dtypes)
         assert_rows_match(result, expected)
         kestrix.dask.to_csv(priced, str(tmp_path / "priced.csv"), single_file=True)
+        kestrix.dask.to_csv(priced, str(tmp_path / "parts"))
     assert (tmp_path / "priced.csv").read_text() == expected
+    parts = [(tmp_path / "parts" / f"part-{number}.csv").read_text().splitlines(keepends=True)
+             for number in range(frame.npartitions)]
+    assert all(part[0] == parts[0][0] for part in parts)
+    assert "".join(parts[0] + [line for part in parts[1:] for line in part[1:]]) == expected
