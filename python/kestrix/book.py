@@ -39,7 +39,6 @@ def _signed(code: int) -> int:
 # The codes of rows that make no request, as the command reports them.
 E_INVALIDARG = _signed(0x80070057)
 DISP_E_UNKNOWNNAME = _signed(0x80020006)
-DISP_E_TYPEMISMATCH = _signed(0x80020005)
 DISP_E_OVERFLOW = _signed(0x8002000A)
 DISP_E_PARAMNOTFOUND = _signed(0x80020004)  # also the converter's mark of a blank cell
 DISP_E_PARAMNOTOPTIONAL = _signed(0x8002000F)
@@ -80,9 +79,8 @@ def priced_meta(frame: pd.DataFrame) -> pd.DataFrame:
     """An empty frame shaped like ``price_book(frame)``: the book's columns and the three result columns."""
     book_columns(frame.columns)
     meta = frame.iloc[:0].copy()
-    meta["Result"] = pd.Series(dtype="float64")
-    meta["HResult"] = pd.Series(dtype="object")
-    meta["Description"] = pd.Series(dtype="object")
+    for name, dtype in zip(RESULT_COLUMNS, ("float64", "object", "object")):
+        meta[name] = pd.Series(dtype=dtype)
     return meta
 
 
@@ -91,7 +89,8 @@ def _cells(column: pd.Series) -> np.ndarray:
     # reads without a Python object per cell.
     if column.dtype.kind in "biuf":
         return column.to_numpy(dtype=np.float64, na_value=np.nan)
-    return column.to_numpy(dtype=object)
+    # Every kind of missing value (NaN, None, pd.NA) is a blank cell.
+    return column.to_numpy(dtype=object, na_value=None)
 
 
 def _cell_text(cell) -> str:

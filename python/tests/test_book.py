@@ -49,6 +49,7 @@ CASES = [
     "100,GenBS,100,Call,European,Theoretical,,1,0.2,0.05,0,,Years,,,,,",          # no such member
     "100,GenBS,100,CallOption,3000000000,Theoretical,,1,0.2,0.05,0,,Years,,,,,",
     "100,Binomial,100,PutOption,American,Theoretical,many,1,0.2,0.05,0,,Years,,,,,",
+    '100,GenBS,100,"Call""Option","Euro,pean",Theoretical,,1,0.2,0.05,0,,Years,,,,,',  # quoted on the way out
     # Several faults: the first the object finds is told (names, then parameters in order).
     "soon,Whaley,100,PutOption,European,Gamma,,1,0.25,0.08,0.04,,Years,,,,,",
     "100,GenBS,abc,,European,Theoretical,,1,0.2,0.05,0,,Years,,,,,",
