@@ -12,6 +12,7 @@ A summary goes to stderr; the exit status is 1 when some row makes no request
 (its Description says why), as for `kestrix price`.
 """
 import argparse
+import contextlib
 import os
 import sys
 import time
@@ -29,17 +30,18 @@ def count_codes(part):
     return part["HResult"].value_counts()
 
 
-def start_cluster(args):
+def start_cluster(args, stack):
+    """A client of the cluster at --scheduler, else of a local cluster closed with `stack`."""
     if args.scheduler:
-        return Client(args.scheduler)
+        return stack.enter_context(Client(args.scheduler))
     # The workers are new processes: they find kestrix where this one did.
     package_root = str(Path(kestrix.__file__).resolve().parent.parent)
     paths = [p for p in os.environ.get("PYTHONPATH", "").split(os.pathsep) if p]
     if package_root not in paths:
         os.environ["PYTHONPATH"] = os.pathsep.join([package_root] + paths)
-    cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                           dashboard_address=None)
-    return Client(cluster)
+    cluster = stack.enter_context(LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                                               dashboard_address=None))
+    return stack.enter_context(Client(cluster))
 
 
 def main():
@@ -53,7 +55,8 @@ def main():
     args = parser.parse_args()
     output = args.output or str(Path(args.book).with_name(Path(args.book).stem + "-priced.csv"))
 
-    with start_cluster(args) as client:
+    with contextlib.ExitStack() as stack:
+        client = start_cluster(args, stack)
         started = time.perf_counter()
         blocksize = None if args.blocksize == "0" else args.blocksize
         book = kestrix.dask.read_book(args.book, blocksize=blocksize)
