@@ -6,13 +6,18 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "automation/OptionsImpl.h"
@@ -268,6 +273,207 @@ py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure) {
     return py::make_tuple(values, hresults, failed);
 }
 
+// A book's cell as text with the blanks around it removed, as the host
+// trims a cell before passing it.
+std::string_view TrimBlanks(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Converts one cell to the parameter's declared type the way Invoke converts
+// an argument: text by the runtime's rules (for an enumeration a member's name
+// first), a number as an 8-byte float. Returns S_OK, DISP_E_PARAMNOTFOUND for
+// a blank cell (the argument is left out), DISP_E_TYPEMISMATCH or
+// DISP_E_OVERFLOW.
+HRESULT ConvertCell(const ParamDescription* param, std::string_view* text, double number, double& value,
+                    std::int32_t& integer) {
+    VARIANT source;
+    VariantInit(&source);
+    if (text != nullptr) {
+        if (text->empty()) return DISP_E_PARAMNOTFOUND;
+        if (param == nullptr) return S_OK;
+        if (param->kind == ParamKind::Enum) {
+            if (const kestrix::EnumMember* member = kestrix::FindMember(*param->enumeration, *text)) {
+                integer = member->value;
+                return S_OK;
+            }
+        }
+        source.vt = VT_BSTR;
+        source.bstrVal = SysAllocStringLen(text->data(), static_cast<UINT>(text->size()));
+        if (source.bstrVal == nullptr) throw std::bad_alloc();
+    } else {
+        if (std::isnan(number)) return DISP_E_PARAMNOTFOUND;
+        if (param == nullptr) return S_OK;
+        if (param->kind == ParamKind::Double) {
+            value = number;
+            return S_OK;
+        }
+        source.vt = VT_R8;
+        source.dblVal = number;
+    }
+    VARIANT converted;
+    VariantInit(&converted);
+    HRESULT hr = VariantChangeType(&converted, &source, 0, param->kind == ParamKind::Double ? VT_R8 : VT_I4);
+    VariantClear(&source);
+    if (FAILED(hr)) return hr == DISP_E_OVERFLOW ? hr : DISP_E_TYPEMISMATCH;
+    if (param->kind == ParamKind::Double) {
+        value = converted.dblVal;
+    } else {
+        integer = converted.lVal;
+    }
+    return S_OK;
+}
+
+// Converts a column of a book (a 1-D float64 array, or an object array of
+// text, numbers, None and NaN) to the argument array of the method's parameter
+// at `position` (float64 or int32; 0 where the cell is blank) and the HRESULT
+// of each cell's conversion. With position -1, a column the method has no
+// parameter for, only blank or not is told (S_OK for a cell that is not).
+py::tuple ConvertCells(DISPID dispid, int position, const py::array& cells) {
+    const MethodDescription* method = kestrix::FindMethod(dispid);
+    if (method == nullptr) throw py::value_error("no method has dispatch identifier " + std::to_string(dispid));
+    if (position < -1 || position >= static_cast<int>(method->params.size())) {
+        throw py::value_error(std::string(method->name) + " has no parameter " + std::to_string(position));
+    }
+    if (cells.ndim() != 1) throw py::value_error("the cells must be a one-dimensional array");
+    const ParamDescription* param = position >= 0 ? &method->params[static_cast<std::size_t>(position)] : nullptr;
+    const py::ssize_t count = cells.shape(0);
+    const bool isDouble = param == nullptr || param->kind == ParamKind::Double;
+    py::array values = isDouble ? py::array(py::array_t<double>(count)) : py::array(py::array_t<std::int32_t>(count));
+    py::array_t<std::int32_t> codes(count);
+    std::int32_t* code = codes.mutable_data();
+    const auto store = [&](py::ssize_t i, double value, std::int32_t integer) {
+        if (isDouble) {
+            static_cast<double*>(values.mutable_data())[i] = value;
+        } else {
+            static_cast<std::int32_t*>(values.mutable_data())[i] = integer;
+        }
+    };
+
+    if (py::isinstance<py::array_t<double>>(cells)) {
+        const auto numbers = cells.cast<py::array_t<double>>().unchecked<1>();
+        for (py::ssize_t i = 0; i < count; ++i) {
+            double value = 0;
+            std::int32_t integer = 0;
+            code[i] = ConvertCell(param, nullptr, numbers(i), value, integer);
+            store(i, code[i] == S_OK ? value : 0, code[i] == S_OK ? integer : 0);
+        }
+        return py::make_tuple(values, codes);
+    }
+    if (cells.dtype().kind() != 'O') throw py::type_error("the cells must be a float64 or an object array");
+    const auto objects = cells.unchecked<PyObject*, 1>();
+    for (py::ssize_t i = 0; i < count; ++i) {
+        PyObject* cell = objects(i);
+        double value = 0;
+        std::int32_t integer = 0;
+        if (PyUnicode_Check(cell)) {
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(cell, &size);
+            if (utf8 == nullptr) throw py::error_already_set();
+            std::string_view text = TrimBlanks(std::string_view(utf8, static_cast<std::size_t>(size)));
+            code[i] = ConvertCell(param, &text, 0, value, integer);
+        } else if (cell == Py_None) {
+            code[i] = DISP_E_PARAMNOTFOUND;
+        } else if (PyFloat_Check(cell) || PyLong_Check(cell) || PyNumber_Check(cell)) {
+            const double number = PyFloat_Check(cell) ? PyFloat_AS_DOUBLE(cell) : PyFloat_AsDouble(cell);
+            if (number == -1.0 && PyErr_Occurred()) {
+                // An integer too large for a double overflows; a number that
+                // has no real value (complex) is not one the parameter takes.
+                const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError) != 0;
+                PyErr_Clear();
+                code[i] = param == nullptr ? S_OK : overflow ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH;
+            } else {
+                code[i] = ConvertCell(param, nullptr, number, value, integer);
+            }
+        } else {
+            code[i] = param == nullptr ? S_OK : DISP_E_TYPEMISMATCH;
+        }
+        store(i, code[i] == S_OK ? value : 0, code[i] == S_OK ? integer : 0);
+    }
+    return py::make_tuple(values, codes);
+}
+
+// The values of a priced book as `kestrix price` writes them: the shortest
+// text that reads back as the same double (std::to_chars), empty for NaN, the
+// mark of a row without a value.
+py::array FormatValues(const py::array_t<double>& values) {
+    if (values.ndim() != 1) throw py::value_error("the values must be a one-dimensional array");
+    const auto in = values.unchecked<1>();
+    py::array out(py::dtype("object"), std::vector<py::ssize_t>{in.shape(0)});
+    auto* texts = static_cast<PyObject**>(out.mutable_data());
+    for (py::ssize_t i = 0; i < in.shape(0); ++i) {
+        char text[32];
+        std::size_t length = 0;
+        if (!std::isnan(in(i))) {
+            const auto [end, error] = std::to_chars(text, text + sizeof text, in(i));
+            if (error == std::errc{}) length = static_cast<std::size_t>(end - text);
+        }
+        PyObject* previous = texts[i];
+        texts[i] = py::str(text, length).release().ptr();
+        Py_XDECREF(previous);
+    }
+    return out;
+}
+
+// Appends a CSV field as the command writes one: quoted only when it holds a
+// comma, a quote or a line break, a quote inside doubled.
+void AppendField(std::string& out, std::string_view field) {
+    bool plain = true;
+    for (const char c : field) plain = plain && c != ',' && c != '"' && c != '\r' && c != '\n';
+    if (plain) {
+        out.append(field);
+        return;
+    }
+    out += '"';
+    for (const char c : field) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+// The rows of a book as CSV lines (UTF-8), one field per column: `columns`
+// holds equally long one-dimensional object arrays of text.
+py::bytes CsvLines(const py::list& columns) {
+    std::vector<py::array> arrays;
+    for (const py::handle column : columns) {
+        auto array = py::reinterpret_borrow<py::array>(column);
+        if (!py::isinstance<py::array>(column) || array.dtype().kind() != 'O' || array.ndim() != 1) {
+            throw py::type_error("each column must be a one-dimensional object array");
+        }
+        if (!arrays.empty() && array.shape(0) != arrays.front().shape(0)) {
+            throw py::value_error("the columns differ in length");
+        }
+        arrays.push_back(array);
+    }
+    std::string out;
+    if (arrays.empty()) return py::bytes(out);
+    const py::ssize_t rows = arrays.front().shape(0);
+    std::vector<const char*> data;
+    std::vector<py::ssize_t> strides;
+    for (const auto& array : arrays) {
+        data.push_back(static_cast<const char*>(array.data()));
+        strides.push_back(array.strides(0));
+    }
+    out.reserve(static_cast<std::size_t>(rows) * arrays.size() * 8);
+    for (py::ssize_t row = 0; row < rows; ++row) {
+        for (std::size_t k = 0; k < arrays.size(); ++k) {
+            if (k != 0) out += ',';
+            PyObject* cell = nullptr;
+            std::memcpy(&cell, data[k] + row * strides[k], sizeof cell);
+            if (!PyUnicode_Check(cell)) throw py::type_error("a cell is not text");
+            Py_ssize_t size = 0;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(cell, &size);
+            if (utf8 == nullptr) throw py::error_already_set();
+            AppendField(out, std::string_view(utf8, static_cast<std::size_t>(size)));
+        }
+        out += '\n';
+    }
+    return py::bytes(out);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kestrix, module) {
@@ -276,4 +482,10 @@ PYBIND11_MODULE(_kestrix, module) {
                "The type library as data: methods with their parameters, and the enumerations.");
     module.def("call", &Call, py::arg("dispid"), py::arg("operands"), py::arg("nan_on_failure"),
                "Prices the broadcast arguments element by element; returns (values, hresults, failure).");
+    module.def("convert_cells", &ConvertCells, py::arg("dispid"), py::arg("position"), py::arg("cells"),
+               "Converts a book's column to a parameter's argument array; returns (values, hresults).");
+    module.def("format_values", &FormatValues, py::arg("values"),
+               "The values as text, shortest round-trip form (empty for NaN), as an object array.");
+    module.def("csv_lines", &CsvLines, py::arg("columns"),
+               "The rows of equally long object arrays of text as CSV lines (UTF-8 bytes).");
 }

@@ -1,0 +1,88 @@
+"""Books on a Dask cluster: a CSV book read in partitions, each priced where it lies.
+
+::
+
+    from dask.distributed import Client
+    import kestrix.dask
+    client = Client("tcp://scheduler:8786")           # or a LocalCluster
+    book = kestrix.dask.read_book("s3://bucket/book-*.csv", blocksize="16MB")
+    kestrix.dask.to_csv(kestrix.dask.price_book(book), "priced.csv", single_file=True)
+
+Every partition is priced by ``kestrix.book.price_book``, so the rows carry the
+same ``Result``, ``HResult`` and ``Description`` as ``kestrix price`` gives
+them. The workers need the package ``kestrix`` importable themselves.
+"""
+
+from __future__ import annotations
+
+import dask
+import dask.dataframe as dd
+import fsspec
+
+from . import book as _book
+
+# Every cell is read as text, blank for an empty cell, so enumeration names,
+# numbers and parameters left out all reach the pricing as the command reads
+# them: nothing is guessed as a number, a date or a missing value.
+_TEXT_CELLS = {"dtype": str, "keep_default_na": False, "na_filter": False}
+
+
+def read_book(urlpath, blocksize="16MB", **kwargs) -> dd.DataFrame:
+    """Reads CSV books (a path, a glob or a list) into a Dask DataFrame of text cells.
+
+    ``blocksize`` is the size of the byte ranges read as partitions; keyword
+    arguments go to ``dask.dataframe.read_csv``. A partition boundary falls on
+    a line end, so a quoted cell that spans lines must not occur in a book
+    read with a blocksize (give ``blocksize=None`` for one partition per file).
+    Faults of the CSV itself are pandas' to judge: a line of too few cells is
+    read with the missing ones blank, a blank line is skipped, a line of too
+    many cells stops the read.
+    """
+    options = dict(_TEXT_CELLS)
+    options.update(kwargs)
+    return dd.read_csv(urlpath, blocksize=blocksize, **options)
+
+
+def price_book(frame: dd.DataFrame) -> dd.DataFrame:
+    """Prices a Dask DataFrame book partition by partition; the result has the three result columns added.
+
+    The columns are checked at once (ValueError as for ``kestrix.book.price_book``);
+    nothing is priced before the result is computed.
+    """
+    return frame.map_partitions(_book.price_book, meta=_book.priced_meta(frame._meta))
+
+
+def _write(path, text: str, mode: str, after=None) -> int:
+    # `after` only orders the appends of one file.
+    with fsspec.open(path, mode, encoding="utf-8", newline="") as out:
+        out.write(text)
+    return len(text)
+
+
+def to_csv(priced: dd.DataFrame, path, single_file: bool = False, compute: bool = True):
+    """Writes a priced book as ``kestrix price`` writes one: one file, or one per partition.
+
+    ``path`` names the file with ``single_file``; else a pattern with one
+    ``*`` for the partition's number, or a directory that receives
+    ``part-N.csv`` files, each with the header. Each partition's text is made
+    where the partition lies, only the appends to a single file take turns.
+    With ``compute=False`` the writes are returned as delayed objects, to be
+    computed with other work on the same book.
+    """
+    # Unoptimised, the partitions keep their keys: work computed with the
+    # writes on the same book (a count of codes) shares their pricing.
+    parts = priced.to_delayed(optimize_graph=False)
+    if single_file:
+        writes = []
+        for number, part in enumerate(parts):
+            text = dask.delayed(_book.csv_text)(part, header=number == 0)
+            writes.append(dask.delayed(_write)(path, text, "w" if number == 0 else "a",
+                                               writes[-1] if writes else None))
+    else:
+        path = str(path)
+        if "*" not in path:
+            fsspec.open(path).fs.makedirs(path, exist_ok=True)
+            path = path.rstrip("/") + "/part-*.csv"
+        writes = [dask.delayed(_write)(path.replace("*", str(number)), dask.delayed(_book.csv_text)(part), "w")
+                  for number, part in enumerate(parts)]
+    return dask.compute(*writes) if compute else writes
