@@ -204,6 +204,17 @@ void FuzzInvoke(IDispatch* object, FuzzedDataProvider& data) {
     const bool wantExcepInfo = data.ConsumeIntegralInRange<int>(0, 7) != 0;
     const bool wantArgErr = data.ConsumeIntegralInRange<int>(0, 7) != 0;
 
+    if (Tracing()) {
+        std::fprintf(stderr, "Invoke %d flags %u args %u named %u:", dispid, flags, count, named);
+        for (UINT i = 0; i < count; ++i) {
+            const VARIANT& arg = args[count - 1 - i];
+            std::fprintf(stderr, " %s", i + named < count ? "" : "named ");
+            if (arg.vt == VT_R8) std::fprintf(stderr, "%.17g", arg.dblVal);
+            else if (arg.vt == VT_BSTR) std::fprintf(stderr, "'%s'", Text(arg.bstrVal).c_str());
+            else std::fprintf(stderr, "vt%u:%d", arg.vt, arg.lVal);
+        }
+        for (UINT n = 0; n < named; ++n) std::fprintf(stderr, " id%d", namedIds[n]);
+    }
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO excepInfo{};
@@ -213,7 +224,10 @@ void FuzzInvoke(IDispatch* object, FuzzedDataProvider& data) {
     const HRESULT hr = object->Invoke(dispid, riid, LOCALE_USER_DEFAULT, flags, nullParams ? nullptr : &params,
                                       wantResult ? &result : nullptr, wantExcepInfo ? &excepInfo : nullptr,
                                       wantArgErr ? &argErr : nullptr);
-
+    if (Tracing()) {
+        std::fprintf(stderr, " -> 0x%08X %.17g scode 0x%08X\n", static_cast<unsigned>(hr),
+                     result.vt == VT_R8 ? result.dblVal : 0.0, static_cast<unsigned>(excepInfo.scode));
+    }
     KESTRIX_FUZZ_CHECK(Among(hr, {S_OK, DISP_E_EXCEPTION, DISP_E_UNKNOWNINTERFACE, DISP_E_MEMBERNOTFOUND,
                                   E_INVALIDARG, DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTFOUND, DISP_E_PARAMNOTOPTIONAL,
                                   DISP_E_TYPEMISMATCH, DISP_E_OVERFLOW}));
@@ -262,6 +276,11 @@ void FuzzGetIDsOfNames(IDispatch* object, FuzzedDataProvider& data) {
     const bool nullIds = data.ConsumeIntegralInRange<int>(0, 31) == 0;
     const HRESULT hr = object->GetIDsOfNames(riid, nullNames ? nullptr : names.data(), count, LOCALE_USER_DEFAULT,
                                              nullIds ? nullptr : ids.data());
+    if (Tracing()) {
+        std::fprintf(stderr, "GetIDsOfNames");
+        for (UINT i = 0; i < count; ++i) std::fprintf(stderr, " '%s'=%d", names[i] ? names[i] : "(null)", ids[i]);
+        std::fprintf(stderr, " -> 0x%08X\n", static_cast<unsigned>(hr));
+    }
     KESTRIX_FUZZ_CHECK(Among(hr, {S_OK, DISP_E_UNKNOWNNAME, DISP_E_UNKNOWNINTERFACE, E_INVALIDARG}));
     if (hr == S_OK || hr == DISP_E_UNKNOWNNAME) {
         const MethodDescription* method = FindMethod(ids[0]);

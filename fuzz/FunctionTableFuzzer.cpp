@@ -20,6 +20,7 @@
 #include "FuzzSupport.h"
 #include "automation/Module.h"
 #include "automation/OptionsImpl.h"
+#include "automation/TypeLibrary.h"
 #include "core/ErrorCodes.h"
 
 namespace kestrix::fuzz {
@@ -43,6 +44,9 @@ HRESULT CallDrawn(IKestrix* object, HRESULT (IKestrix::*method)(A...), FuzzedDat
     using Params = std::tuple<A...>;
     // A braced list evaluates in order, so the input decodes the same way everywhere.
     const std::tuple<std::tuple_element_t<I, Params>...> args{Draw<std::tuple_element_t<I, Params>>(data)...};
+    if (Tracing()) {
+        ((std::fprintf(stderr, " %.17g", static_cast<double>(std::get<I>(args)))), ...);
+    }
     return (object->*method)(std::get<I>(args)..., result);
 }
 
@@ -107,7 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         constexpr double kSentinel = -12345.678;
         double result = kSentinel;
         SetErrorInfo(0, nullptr);
+        if (Tracing()) std::fprintf(stderr, "%s", typelib::kMethods[index].name);
         const HRESULT hr = kCallers[index](object, data, nullResult ? nullptr : &result);
+        if (Tracing()) std::fprintf(stderr, " -> 0x%08X %.17g\n", static_cast<unsigned>(hr), result);
         if (nullResult) {
             KESTRIX_FUZZ_CHECK(hr == E_POINTER);
         } else if (hr == S_OK) {

@@ -26,6 +26,12 @@ namespace kestrix::fuzz {
         }                                                                                           \
     } while (false)
 
+// KESTRIX_FUZZ_TRACE=1 prints each call an input makes (to replay a finding).
+inline bool Tracing() {
+    static const bool tracing = std::getenv("KESTRIX_FUZZ_TRACE") != nullptr;
+    return tracing;
+}
+
 inline double InterestingDouble(FuzzedDataProvider& data) {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     static constexpr double kValues[] = {
