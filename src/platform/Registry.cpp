@@ -168,6 +168,9 @@ bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out) {
             ++pos;
             return true;
         }
+        // Stored texts are C strings: a raw NUL was never written either, and
+        // taken in it would be written back as an escape this reader refuses.
+        if (c == '\0') return false;
         if (c != '\\') {
             out += c;
             continue;
