@@ -9,6 +9,7 @@
 // DISP_E_EXCEPTION / E_OUTOFMEMORY), leaving the result untouched; a null
 // result pointer is E_POINTER. The sanitizers and the leak check do the rest.
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -112,8 +113,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         double result = kSentinel;
         SetErrorInfo(0, nullptr);
         if (Tracing()) std::fprintf(stderr, "%s", typelib::kMethods[index].name);
+        const auto start = std::chrono::steady_clock::now();
         const HRESULT hr = kCallers[index](object, data, nullResult ? nullptr : &result);
-        if (Tracing()) std::fprintf(stderr, " -> 0x%08X %.17g\n", static_cast<unsigned>(hr), result);
+        if (Tracing()) {
+            std::fprintf(stderr, " -> 0x%08X %.17g (%.3f s)\n", static_cast<unsigned>(hr), result,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
         if (nullResult) {
             KESTRIX_FUZZ_CHECK(hr == E_POINTER);
         } else if (hr == S_OK) {
