@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,10 @@ TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
         "KESTRIX REGISTRY 1\n[Key\\\\Twice]\nEND\n",
         "KESTRIX REGISTRY 1\n[Key\nEND\n",
         std::string("KESTRIX REGISTRY 1\n[Key]\n@=\"x\"\nEND\n\0", 36),
+        // A raw NUL in a text: read in, it would be written back as \x00,
+        // which no reader takes, and the store would be lost.
+        std::string("KESTRIX REGISTRY 1\n[Key]\n@=\"x\0y\"\nEND\n", 37),
+        std::string("KESTRIX REGISTRY 1\n[Key]\n\"\0\"=\"x\"\nEND\n", 37),
     };
     constexpr CLSID clsid = MakeGuid("{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
     for (const std::string& text : damaged) {
@@ -173,6 +178,87 @@ TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
     CLSID found{};
     ASSERT_EQ(CLSIDFromProgID("test.class", &found), S_OK);
     EXPECT_EQ(found, clsid);
+    std::filesystem::remove(RegistryFile());
+}
+
+// A store the library wrote, with every kind of text it escapes, cut at each
+// length short of its whole: a reader gets ERROR_BADDB, a writer too, and the
+// file is left as it was. The whole file still reads.
+TEST(RegistryStore, EveryTruncationOfAValidStoreIsAFailure) {
+    std::filesystem::remove(RegistryFile());
+    ASSERT_EQ(RegistrySetValue("CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID", nullptr, "Test.Class"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Test.Class\\CLSID", nullptr, "{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Texts", "quote\"back\\slash", "line\nbreak\r\ttab \x01\x7F END"), S_OK);
+    ASSERT_EQ(RegistrySetValue("Texts\\[Bracket]", "@", "]"), S_OK);
+    ASSERT_EQ(RegistrySetValue("END", nullptr, "END"), S_OK);
+    const std::string valid = ReadText(RegistryFile());
+    for (std::size_t length = 0; length < valid.size(); ++length) {
+        const std::string cut = valid.substr(0, length);
+        SCOPED_TRACE(length);
+        WriteText(RegistryFile(), cut);
+        EXPECT_EQ(Query("Test.Class\\CLSID"), "<" + std::to_string(kBadDb) + ">");
+        BSTR name = nullptr;
+        EXPECT_EQ(RegistryEnumKey(nullptr, 0, &name), kBadDb);
+        EXPECT_EQ(RegistrySetValue("Other", nullptr, "x"), kBadDb);
+        EXPECT_EQ(RegistryDeleteTree("Texts"), kBadDb);
+        ASSERT_EQ(ReadText(RegistryFile()), cut);
+    }
+    WriteText(RegistryFile(), valid);
+    EXPECT_EQ(Query("Test.Class\\CLSID"), "{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
+    EXPECT_EQ(Query("Texts", "QUOTE\"BACK\\SLASH"), "line\nbreak\r\ttab \x01\x7F END");
+    EXPECT_EQ(Query("texts\\[bracket]", "@"), "]");
+    std::filesystem::remove(RegistryFile());
+}
+
+// Random bytes, alone or between a valid header and trailer, and a valid
+// store with random bytes overwritten: each read either succeeds or is
+// ERROR_BADDB; a damaged file is left alone, and a store that reads takes a
+// write and reads again afterwards.
+TEST(RegistryStore, GarbageIsAFailureOrAStoreNeverACrash) {
+    std::mt19937 random(20261208);  // fixed: a failure repeats
+    const auto bytes = [&](std::size_t count, bool printable) {
+        std::string text(count, '\0');
+        for (char& c : text) {
+            c = static_cast<char>(printable ? "[]@=\"\\\nxAZaz09 ;\r"[random() % 18] : random() % 256);
+        }
+        return text;
+    };
+    std::filesystem::remove(RegistryFile());
+    ASSERT_EQ(RegistrySetValue("Some\\Key", "Name", "Data \"quoted\""), S_OK);
+    ASSERT_EQ(RegistrySetValue("Some\\Other", nullptr, "x"), S_OK);
+    const std::string valid = ReadText(RegistryFile());
+
+    int readable = 0, damaged = 0;
+    for (int round = 0; round < 600; ++round) {
+        std::string text;
+        switch (round % 3) {
+            case 0: text = bytes(random() % 200, round % 2 == 0); break;
+            case 1: text = "KESTRIX REGISTRY 1\n" + bytes(random() % 200, round % 2 == 0) + "\nEND\n"; break;
+            default:
+                text = valid;
+                for (int flips = 1 + random() % 3; flips > 0; --flips) {
+                    text[random() % text.size()] = bytes(1, round % 2 == 0)[0];
+                }
+                break;
+        }
+        SCOPED_TRACE(::testing::PrintToString(text));
+        WriteText(RegistryFile(), text);
+        BSTR name = nullptr;
+        const HRESULT read = RegistryEnumKey(nullptr, 0, &name);
+        SysFreeString(name);
+        if (read == kBadDb) {
+            ++damaged;
+            EXPECT_EQ(RegistrySetValue("Written", nullptr, "x"), kBadDb);
+            EXPECT_EQ(ReadText(RegistryFile()), text);
+        } else {
+            ++readable;
+            ASSERT_TRUE(read == S_OK || read == S_FALSE) << read;
+            ASSERT_EQ(RegistrySetValue("Written", nullptr, "x"), S_OK);
+            EXPECT_EQ(Query("Written"), "x");
+        }
+    }
+    EXPECT_GT(damaged, 0);
+    EXPECT_GT(readable, 0);  // some overwrites land inside a text and keep the store valid
     std::filesystem::remove(RegistryFile());
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <set>
 #include <string>
 #include <vector>
@@ -351,6 +352,83 @@ TEST_F(ServerLibrary, ConcurrentRegistrationLeavesAReadableStore) {
     EXPECT_EQ(RegistryOpenKey(kTypeLibKey), S_OK);
     ASSERT_EQ(registerServer(), S_OK);
     EXPECT_EQ(Dump(kClassKey).size(), 11u);
+}
+
+// Registration and unregistration from several processes while others read
+// the class's entries and writers are killed mid-change: every read sees a
+// whole store (never ERROR_BADDB), and afterwards the store parses, takes a
+// registration and holds exactly its entries, with nothing left beside it.
+TEST_F(ServerLibrary, StoreAlwaysParsesUnderRacingRegistrationReadersAndKilledWriters) {
+    const auto runChild = [](auto body) {
+        const pid_t pid = fork();
+        if (pid == 0) _exit(body() ? 0 : 1);
+        return pid;
+    };
+    const auto readsWhole = [] {
+        LPOLESTR progId = nullptr;
+        const HRESULT byClass = ProgIDFromCLSID(kestrix::CLSID_Kestrix, &progId);
+        CoTaskMemFree(progId);
+        CLSID clsid{};
+        const HRESULT byName = CLSIDFromProgID("Quantora.Kestrix", &clsid);
+        BSTR name = nullptr;
+        const HRESULT keys = RegistryEnumKey(nullptr, 0, &name);
+        SysFreeString(name);
+        return (byClass == S_OK || byClass == REGDB_E_CLASSNOTREG) && (byName == S_OK || byName == CO_E_CLASSSTRING) &&
+               (keys == S_OK || keys == S_FALSE);
+    };
+    std::vector<pid_t> finishing;
+    for (int child = 0; child < 3; ++child) {
+        finishing.push_back(runChild([&] {
+            bool ok = true;
+            for (int i = 0; i < 15; ++i) ok = ok && registerServer() == S_OK && unregisterServer() == S_OK;
+            return ok;
+        }));
+    }
+    for (int child = 0; child < 2; ++child) {
+        finishing.push_back(runChild([&] {
+            bool ok = true;
+            for (int i = 0; i < 300; ++i) ok = ok && readsWhole();
+            return ok;
+        }));
+    }
+    // Writers that never stop on their own, killed at staggered moments.
+    std::vector<pid_t> killed;
+    for (int child = 0; child < 4; ++child) {
+        killed.push_back(runChild([&] {
+            for (;;) {
+                registerServer();
+                unregisterServer();
+            }
+            return true;
+        }));
+    }
+    for (std::size_t i = 0; i < killed.size(); ++i) {
+        usleep(static_cast<useconds_t>(3000 + 7000 * i));
+        ASSERT_EQ(kill(killed[i], SIGKILL), 0);
+    }
+    for (const pid_t pid : killed) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status));
+    }
+    for (const pid_t pid : finishing) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    EXPECT_TRUE(readsWhole());
+    ASSERT_EQ(registerServer(), S_OK);  // no killed writer left the store locked
+    EXPECT_EQ(Dump(kClassKey).size(), 11u);
+    ASSERT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(RegistryOpenKey(kClassKey), REGDB_E_KEYMISSING);
+    // A killed writer's unfinished store is cleared away by the next writer.
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(RegistryFile().parent_path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("registry")) files.insert(name);
+    }
+    EXPECT_EQ(files, (std::set<std::string>{"registry", "registry.lock"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -168,6 +169,9 @@ bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out) {
             ++pos;
             return true;
         }
+        // Stored texts are C strings: a raw NUL was never written either, and
+        // taken in it would be written back as an escape this reader refuses.
+        if (c == '\0') return false;
         if (c != '\\') {
             out += c;
             continue;
@@ -351,10 +355,31 @@ private:
     int fd_ = -1;
 };
 
-// Writes the whole store beside the old one and renames it into place.
+// A new store is written beside the old one as path + kNewSuffix + six
+// characters, then renamed into place.
+constexpr std::string_view kNewSuffix = ".new-";
+
+// Removes the new stores a writer killed before its rename left behind. Only
+// the lock's holder writes one, so under the lock any that exists is stale.
+void RemoveAbandonedStores(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kNewSuffix);
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) return;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.starts_with(prefix)) {
+            ::unlinkat(::dirfd(directory), entry->d_name, 0);
+        }
+    }
+    ::closedir(directory);
+}
+
 HRESULT WriteStore(const std::string& path, const TStore& store) {
     const std::string text = Serialize(store);
-    std::string temporary = path + ".XXXXXX";
+    RemoveAbandonedStores(path);
+    std::string temporary = path + std::string(kNewSuffix) + "XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return FromErrno(errno, REGDB_E_WRITEREGDB);
     HRESULT hr = S_OK;
