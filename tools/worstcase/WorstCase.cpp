@@ -2,14 +2,15 @@
 // the object can be asked for, and prints the slowest.
 //
 //   kestrix-worstcase [--filter TEXT] [--limit SECONDS]
-//   kestrix-worstcase --random COUNT [--seed N] [--top K] [--limit SECONDS]
+//   kestrix-worstcase --random COUNT [--seed N] [--top K] [--max-dates-exponent E] [--limit SECONDS]
 //
 // The table holds the known expensive shapes: long dividend schedules with a
 // tiny frequency (the launcher discounts every date, the lattice and the
 // pseudo-American approximation walk them again), the implied searches on
 // the 500-step lattice, bumped lattice sensitivities, the approximations'
 // searches. --random prices COUNT requests drawn from ranges biased towards
-// such inputs (fixed seed) and reports the slowest K. Each call goes through
+// such inputs (fixed seed; schedules of up to 10^E dates, E at most 8) and
+// reports the slowest K. Each call goes through
 // IDispatch by name, as a host would call it. Times are the calling
 // thread's CPU seconds (wall seconds beside them); a call under 50 ms is
 // repeated and its best run kept. With --limit the exit status is 1 when a
@@ -102,6 +103,13 @@ const std::string kDaily10y =
     "AssetPrice=100 StrikePrice=100 TimeExpire=10 Volatility=0.25 InterestRate=0.05 TimeFormat=Years "
     "DividendAmount=0.01 TimeExDividend=0.00274 DividendFrequency=0.00274";
 
+// `dates` dates spread over the year, worth about 0.1 in all.
+std::string Dates(double dates) {
+    const std::string f = kestrix::cli::FormatNumber(1 / (dates + 0.5));
+    return "DividendAmount=" + kestrix::cli::FormatNumber(0.1 / dates) + " TimeExDividend=" + f +
+           " DividendFrequency=" + f;
+}
+
 std::vector<Candidate> Table() {
     std::vector<Candidate> table;
     const auto add = [&](std::string label, std::string method, std::string args) {
@@ -165,6 +173,30 @@ std::vector<Candidate> Table() {
     add("Binomial ImpliedVol 500 steps, 1e5 dates", "Binomial",
         binomialAmPut + "OptionFunction=ImpliedVol MarketPrice=10 " + kPlain + " " + kDates1e5);
 
+    // Just inside the work limit: the slowest calls that are still priced.
+    add("GenBS American value, 1e7 dates", "GenBS",
+        genbsAmCall + "OptionFunction=Theoretical " + kPlain + " " + Dates(1e7));
+    add("GenBS American Rho, 8e6 dates", "GenBS", genbsAmCall + "OptionFunction=Rho " + kPlain + " " + Dates(8e6));
+    add("GenBS American ImpliedVol, 2e6 dates", "GenBS",
+        genbsAmCall + "OptionFunction=ImpliedVol MarketPrice=10 " + kPlain + " " + Dates(2e6));
+    add("Binomial value 500 steps, 7e5 dates", "Binomial",
+        binomialAmPut + "OptionFunction=Theoretical " + kPlain + " " + Dates(7e5));
+    add("Binomial value control variate 500 steps, 7e5 dates", "Binomial",
+        binomialAmPut + "OptionFunction=Theoretical DividendStyle=DiscreteControlVar " + kPlain + " " + Dates(7e5));
+    add("Binomial Rho 500 steps, 3.5e5 dates", "Binomial",
+        binomialAmPut + "OptionFunction=Rho " + kPlain + " " + Dates(3.5e5));
+    add("Binomial value 5 steps, 2e7 dates", "Binomial",
+        "ExerciseType=American OptionType=PutOption Iterations=5 YieldRate=0 OptionFunction=Theoretical " + kPlain +
+            " " + Dates(2e7));
+    add("Binomial Rho 5 steps, 1e7 dates", "Binomial",
+        "ExerciseType=American OptionType=PutOption Iterations=5 YieldRate=0 OptionFunction=Rho " + kPlain + " " +
+            Dates(1e7));
+    add("Binomial ImpliedVol 500 steps, 2e5 dates", "Binomial",
+        binomialAmPut + "OptionFunction=ImpliedVol MarketPrice=10 " + kPlain + " " + Dates(2e5));
+    add("Binomial ImpliedVol 50 steps, 1e7 dates", "Binomial",
+        "ExerciseType=American OptionType=PutOption Iterations=50 YieldRate=0 OptionFunction=ImpliedVol "
+        "MarketPrice=10 " + kPlain + " " + Dates(1e7));
+
     // Lattice searches and passes without dividends.
     add("Binomial ImpliedVol control variate straddle 500 steps", "Binomial",
         "ExerciseType=American OptionType=Straddle Iterations=500 YieldRate=0.03 OptionFunction=ImpliedVol "
@@ -187,7 +219,7 @@ std::vector<Candidate> Table() {
 // Random requests biased towards expensive inputs.
 class RandomRequests {
 public:
-    explicit RandomRequests(std::uint64_t seed) : engine_(seed) {}
+    RandomRequests(std::uint64_t seed, int maxDatesExponent) : engine_(seed), maxDatesExponent_(maxDatesExponent) {}
 
     Candidate Next() {
         static const char* const kMethods[] = {"GenBS",      "FrenchBS",      "Binomial",     "Whaley",
@@ -223,8 +255,8 @@ public:
             num("PercentTotalVol", Among({0.5, 0.01, 0.99, 0.25, 0.9}));
         }
         if (!eurodollar && Uniform(4) != 0) {
-            // A schedule of 1 to about 1e8 dates within the year.
-            const double dates = std::pow(10.0, Uniform(9));
+            // A schedule of 1 to about 10^maxDatesExponent dates within the year.
+            const double dates = std::pow(10.0, static_cast<double>(Uniform(maxDatesExponent_ + 1)));
             const double frequency = 1 / (dates + 1);
             num("DividendAmount", Among({1e-2 / dates, 1, 1e-9, 5, 1e-6 / dates}));
             num("TimeExDividend", frequency);
@@ -249,6 +281,7 @@ private:
     static std::string Num(double value) { return kestrix::cli::FormatNumber(value); }
 
     std::mt19937_64 engine_;
+    int maxDatesExponent_;
 };
 
 struct Row {
@@ -264,7 +297,8 @@ void Print(const Row& row) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: kestrix-worstcase [--filter TEXT] [--limit SECONDS]\n"
-                 "       kestrix-worstcase --random COUNT [--seed N] [--top K] [--limit SECONDS]\n");
+                 "       kestrix-worstcase --random COUNT [--seed N] [--top K] [--max-dates-exponent E]\n"
+                 "                         [--limit SECONDS]\n");
     return 2;
 }
 
@@ -276,6 +310,7 @@ int main(int argc, char** argv) {
     long randomCount = 0;
     std::uint64_t seed = 14;
     long top = 10;
+    int maxDatesExponent = 8;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) return Usage();
@@ -288,6 +323,8 @@ int main(int argc, char** argv) {
             randomCount = std::stol(value);
         } else if (arg == "--seed") {
             seed = std::stoull(value);
+        } else if (arg == "--max-dates-exponent") {
+            maxDatesExponent = std::clamp(std::stoi(value), 0, 8);
         } else if (arg == "--top") {
             top = std::stol(value);
         } else {
@@ -304,7 +341,7 @@ int main(int argc, char** argv) {
     std::vector<Row> rows;
     std::printf("%9s %9s  %-22s  %s\n", "cpu s", "wall s", "result", "call");
     if (randomCount > 0) {
-        RandomRequests generator(seed);
+        RandomRequests generator(seed, maxDatesExponent);
         for (long n = 0; n < randomCount; ++n) {
             Candidate c = generator.Next();
             c.label = "#" + std::to_string(n);
