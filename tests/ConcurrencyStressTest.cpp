@@ -3,7 +3,7 @@
 // thread saw: the same HRESULT, value and error information for each. Run
 // under ThreadSanitizer (preset tsan) this also checks the shared state the
 // objects touch: the module lock count, the registry, the type library.
-// KESTRIX_STRESS_REQUESTS sets the number of requests (default 1000).
+// KESTRIX_STRESS_REQUESTS sets the number of requests (default 6000).
 
 #include <gtest/gtest.h>
 
@@ -90,9 +90,12 @@ private:
     double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(engine_); }
 
     double Number(std::string_view name) {
+        const bool time = name == "TimeExpire" || name == "TimeTrading";
         if (Below(12) == 0) {
-            constexpr double kOdd[] = {0, -1, 1e300, -1e-300, std::numeric_limits<double>::quiet_NaN(), 1e7, 101};
-            return kOdd[Below(std::size(kOdd))];
+            // Huge expiries stay out: with a dividend schedule they are
+            // merely slow (kestrix-worstcase times those).
+            constexpr double kOdd[] = {0, -1, -1e-300, std::numeric_limits<double>::quiet_NaN(), 1e300, 1e7, 101};
+            return kOdd[Below(std::size(kOdd) - (time ? 3 : 0))];
         }
         if (name == "AssetPrice" || name == "StrikePrice") return Uniform(80, 120);
         if (name == "TimeExpire" || name == "TimeTrading") return Uniform(0.05, 2);
@@ -160,7 +163,7 @@ IDispatch* NewObject() {
 std::size_t RequestCount() {
     const char* text = std::getenv("KESTRIX_STRESS_REQUESTS");
     const long count = text != nullptr ? std::atol(text) : 0;
-    return count > 0 ? static_cast<std::size_t>(count) : 1000;
+    return count > 0 ? static_cast<std::size_t>(count) : 6000;
 }
 
 TEST(ConcurrencyStress, EightThreadsSeeWhatOneThreadSaw) {
