@@ -23,6 +23,7 @@
 #include "automation/OptionsImpl.h"
 #include "automation/TypeLibrary.h"
 #include "platform/ErrorInfo.h"
+#include "platform/Registry.h"
 
 namespace kestrix {
 namespace {
@@ -166,9 +167,29 @@ std::size_t RequestCount() {
     return count > 0 ? static_cast<std::size_t>(count) : 6000;
 }
 
+// Registers the class's ProgID for a scope: every failure then looks the
+// source up in the registry, which all threads read at once.
+class TRegisteredProgId {
+public:
+    TRegisteredProgId() {
+        OLECHAR guid[kGuidStringLength];
+        StringFromGUID2(CLSID_Kestrix, guid, kGuidStringLength);
+        classKey_ = std::string("CLSID\\") + guid;
+        registered_ = RegistrySetValue((classKey_ + "\\ProgID").c_str(), nullptr, typelib::kProgId) == S_OK;
+    }
+    ~TRegisteredProgId() { RegistryDeleteTree(classKey_.c_str()); }
+    bool Registered() const { return registered_; }
+
+private:
+    std::string classKey_;
+    bool registered_ = false;
+};
+
 TEST(ConcurrencyStress, EightThreadsSeeWhatOneThreadSaw) {
     constexpr int kThreads = 8;
     const long locksBefore = ModuleLockCount();
+    const TRegisteredProgId progId;
+    ASSERT_TRUE(progId.Registered());
 
     RequestMaker maker(20240614);
     std::vector<Request> requests;
@@ -183,7 +204,12 @@ TEST(ConcurrencyStress, EightThreadsSeeWhatOneThreadSaw) {
         object->Release();
     }
     int failures = 0, successes = 0;
-    for (const Seen& s : expected) (FAILED(s.hr) ? failures : successes)++;
+    for (const Seen& s : expected) {
+        (FAILED(s.hr) ? failures : successes)++;
+        if (s.hr == DISP_E_EXCEPTION) {
+            EXPECT_EQ(s.source, typelib::kProgId);
+        }
+    }
     // The mix must exercise both paths, or the comparison proves little.
     ASSERT_GT(failures, static_cast<int>(requests.size() / 10));
     ASSERT_GT(successes, static_cast<int>(requests.size() / 4));
