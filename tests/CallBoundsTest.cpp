@@ -263,7 +263,8 @@ TEST(CallBounds, APassBeyondItsLimitIsNotStarted) {
             l.down = down;
             lattice::FillExpiry(l, legs, kSteps, inRange, 0);
         }
-        const bool ran = lattice::RollBackTree(pair, 2, 2, legs, kSteps, 0, grid.dt, inRange, dividends, nullptr, limit);
+        const bool ran =
+            lattice::RollBackTree(pair, 2, 2, legs, kSteps, 0, grid.dt, inRange, dividends, nullptr, limit);
         return ran ? lattice::RootValue(pair[0], legs) : -1.0;
     };
     // Two lattices, two legs, levels 0..9; one walk per level (one rate).

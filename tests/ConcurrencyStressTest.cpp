@@ -55,8 +55,8 @@ std::string Describe(const Seen& s) {
     std::memcpy(&value, &s.valueBits, sizeof value);
     char scode[16];
     std::snprintf(scode, sizeof scode, "0x%08X", static_cast<unsigned>(s.scode));
-    return std::string(hr) + " (" + scode + ") value " + std::to_string(value) + " '" + s.description + "' source '" + s.source +
-           "' " + s.helpFile + " " + std::to_string(s.helpContext);
+    return std::string(hr) + " (" + scode + ") value " + std::to_string(value) + " '" + s.description +
+           "' source '" + s.source + "' " + s.helpFile + " " + std::to_string(s.helpContext);
 }
 
 // Random inputs around the valid ranges and beyond them: zero, negative,

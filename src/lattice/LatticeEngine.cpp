@@ -177,7 +177,9 @@ void FillExpiry(Lattice& lattice, const Legs& legs, int top, int inRange, double
 
 namespace {
 
-bool SameRate(double a, double b) noexcept { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool SameRate(double a, double b) noexcept {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // The schedule's walk for the dividends still to come at time t stops at the
 // first date more than 1e-17 before t (NodeDividendPV). The dates rise with
@@ -228,7 +230,9 @@ int DividendWalksPerLevel(const Lattice* lattices, int count) noexcept {
     for (int k = 0; k < count; ++k) {
         if (!lattices[k].american) continue;
         bool seen = false;
-        for (int j = 0; j < k; ++j) seen |= lattices[j].american && SameRate(lattices[j].dividendRate, lattices[k].dividendRate);
+        for (int j = 0; j < k; ++j) {
+            seen |= lattices[j].american && SameRate(lattices[j].dividendRate, lattices[k].dividendRate);
+        }
         if (!seen) ++walks;
     }
     return walks;

@@ -91,7 +91,8 @@ std::string Answer(const kestrix::cli::Outcome& outcome) {
 }
 
 // Common parts of the table's requests.
-const std::string kPlain = "AssetPrice=100 StrikePrice=100 TimeExpire=1 Volatility=0.25 InterestRate=0.05 TimeFormat=Years";
+const std::string kPlain =
+    "AssetPrice=100 StrikePrice=100 TimeExpire=1 Volatility=0.25 InterestRate=0.05 TimeFormat=Years";
 // Just under 1e8 dates in a year of 1e-9 each: the longest schedule the
 // launcher expands (from a ratio of 1e8 on it prices one dividend).
 const std::string kManyDates = "DividendAmount=1e-9 TimeExDividend=1e-8 DividendFrequency=1.0000001e-8";
@@ -139,7 +140,8 @@ std::vector<Candidate> Table() {
             " DividendAmount=5 TimeExDividend=0.5 DividendFrequency=0");
 
     // The pseudo-American call walks its schedule once per valuation.
-    add("GenBS American value, 1e8 dates", "GenBS", genbsAmCall + "OptionFunction=Theoretical " + kPlain + " " + kManyDates);
+    add("GenBS American value, 1e8 dates", "GenBS",
+        genbsAmCall + "OptionFunction=Theoretical " + kPlain + " " + kManyDates);
     add("GenBS American Gamma, 1e5 dates", "GenBS", genbsAmCall + "OptionFunction=Gamma " + kPlain + " " + kDates1e5);
     add("GenBS American ImpliedVol, 1e5 dates", "GenBS",
         genbsAmCall + "OptionFunction=ImpliedVol MarketPrice=10 " + kPlain + " " + kDates1e5);
@@ -245,8 +247,12 @@ public:
             c.method != "AmericanCall") {
             a += " ExerciseType=" + std::string(Uniform(2) ? "American" : "European");
         }
-        if (c.method != "AmericanCall") a += " OptionType=" + std::string(Among3("CallOption", "PutOption", "Straddle"));
-        if (c.method == "Binomial" || eurodollar) a += " Iterations=" + std::to_string(Uniform(2) ? 500 : 5 + Uniform(496));
+        if (c.method != "AmericanCall") {
+            a += " OptionType=" + std::string(Among3("CallOption", "PutOption", "Straddle"));
+        }
+        if (c.method == "Binomial" || eurodollar) {
+            a += " Iterations=" + std::to_string(Uniform(2) ? 500 : 5 + Uniform(496));
+        }
         if (c.method == "Binomial") a += " DividendStyle=" + std::to_string(Uniform(4));
         if (eurodollar) a += " Model=" + std::to_string(Uniform(4));
         if (c.method == "FrenchBS") num("TimeTrading", Among({1, 0.5, 1e-4, 10, 0.25}));
@@ -365,8 +371,8 @@ int main(int argc, char** argv) {
     object->Release();
     if (rows.empty()) return 0;
 
-    const Row& worst =
-        *std::max_element(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.timing.cpu < b.timing.cpu; });
+    const Row& worst = *std::max_element(rows.begin(), rows.end(),
+                                         [](const Row& a, const Row& b) { return a.timing.cpu < b.timing.cpu; });
     std::printf("\nworst: %.3f s cpu (%.3f s wall), %s\n  %s %s\n", worst.timing.cpu, worst.timing.wall,
                 worst.candidate.label.c_str(), worst.candidate.method.c_str(), worst.candidate.args.c_str());
     return limit > 0 && worst.timing.cpu > limit ? 1 : 0;
