@@ -124,13 +124,16 @@ bool RunPlainTrees(Lattice* lattices, int count, const Legs& legs, std::int32_t 
                                  lattice::LatticeWorkLimit(dividends.count, optionFunction == Rho));
 }
 
-// Work of one evaluation of an implied search: a bumped pass of `lattices`
-// lattices on the plain tree of `steps` steps, the American ones sharing one
-// dividend rate.
-double SearchEvaluationWork(int lattices, bool american, const Legs& legs, std::int32_t steps, double T,
-                            const lattice::DividendSchedule& dividends) noexcept {
+// Work of one evaluation of an implied search on the plain tree of `steps`
+// steps: the bumped pair, or the control variate's four lattices (two of
+// them American); the American ones share one dividend rate.
+double SearchEvaluationWork(std::int32_t exerciseType, std::int32_t optionType, std::int32_t dividendStyle,
+                            std::int32_t steps, double T, const lattice::DividendSchedule& dividends) noexcept {
     if (!lattice::StepsFitArrays(steps)) return 0;
-    return lattice::RollBackWork(lattices, legs.count, steps, 0, T / steps, dividends, american ? 1 : 0);
+    const bool controlVariate = dividendStyle >= DiscreteControlVar;
+    const bool american = controlVariate || exerciseType == American;
+    return lattice::RollBackWork(controlVariate ? 4 : 2, lattice::LegsOf(optionType).count, steps, 0, T / steps,
+                                 dividends, american ? 1 : 0);
 }
 
 constexpr std::int32_t kCoarseSteps = 50;
@@ -350,12 +353,9 @@ double CrrImpliedVolatility(std::int32_t exerciseType, std::int32_t optionType, 
                                                errorCode);
         }
     };
+    const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
     const auto workOf = [&](std::int32_t steps) {
-        const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
-        return dividendStyle < DiscreteControlVar
-                   ? SearchEvaluationWork(2, exerciseType == American, lattice::LegsOf(optionType), steps,
-                                          timeExpire, dividends)
-                   : SearchEvaluationWork(4, true, lattice::LegsOf(optionType), steps, timeExpire, dividends);
+        return SearchEvaluationWork(exerciseType, optionType, dividendStyle, steps, timeExpire, dividends);
     };
     return LatticeNewtonSearch(sigma, marketPrice, iterations, true, evaluate, admissible, workOf,
                                lattice::LatticeWorkLimit(dividendCount, false));
@@ -389,12 +389,9 @@ double CrrImpliedStrike(std::int32_t exerciseType, std::int32_t optionType, std:
                                                errorCode);
         }
     };
+    const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
     const auto workOf = [&](std::int32_t steps) {
-        const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
-        return dividendStyle < DiscreteControlVar
-                   ? SearchEvaluationWork(2, exerciseType == American, lattice::LegsOf(optionType), steps,
-                                          timeExpire, dividends)
-                   : SearchEvaluationWork(4, true, lattice::LegsOf(optionType), steps, timeExpire, dividends);
+        return SearchEvaluationWork(exerciseType, optionType, dividendStyle, steps, timeExpire, dividends);
     };
     return LatticeNewtonSearch(strike, marketPrice, iterations, false, evaluate, admissible, workOf,
                                lattice::LatticeWorkLimit(dividendCount, false));
