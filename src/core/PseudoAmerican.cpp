@@ -7,6 +7,7 @@
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
 #include "core/PlainOptions.h"
+#include "core/WorkLimits.h"
 
 namespace kestrix {
 
@@ -99,9 +100,14 @@ double AtExercisePoints(std::int32_t optionType, double S, double X, double T, d
 // admissible(x) bounds the trials. 0 when there is no price to match, on any
 // failure, when the slope vanishes, when the error grows from the third step
 // on, or after kMaxSearchSteps steps.
+// Each evaluation costs evaluationWork; the search gives up (0) rather than
+// let its evaluations together exceed workLimit.
 template <typename Evaluate, typename Admissible>
-double NewtonSearch(double x, double marketPrice, const Evaluate& evaluate, const Admissible& admissible) {
+double NewtonSearch(double x, double marketPrice, const Evaluate& evaluate, const Admissible& admissible,
+                    double evaluationWork, double workLimit) {
     if (marketPrice <= 0) return 0;
+    double work = evaluationWork;
+    if (work > workLimit) return 0;
     double V = 0, slope = 0;
     if (!evaluate(x, V, slope)) return 0;
     double err = std::fabs(marketPrice - V);
@@ -109,6 +115,8 @@ double NewtonSearch(double x, double marketPrice, const Evaluate& evaluate, cons
     while (err > kSearchTolerance && slope != 0) {
         if (steps == kMaxSearchSteps) return 0;
         x = x - (V - marketPrice) / slope;
+        work += evaluationWork;
+        if (work > workLimit) return 0;
         if (!admissible(x) || !evaluate(x, V, slope)) return 0;
         const double newErr = std::fabs(marketPrice - V);
         ++steps;
@@ -116,6 +124,18 @@ double NewtonSearch(double x, double marketPrice, const Evaluate& evaluate, cons
         err = newErr;
     }
     return slope == 0 || std::isnan(err) ? 0 : x;  // a NaN price never matched
+}
+
+// Work of one valuation: the call leg walks the n exercise dates when the
+// dividends were kept.
+double ValuationWork(std::int32_t optionType, double dividendPV, bool dividendsIgnored, std::int32_t n) noexcept {
+    const bool walks = optionType != PutOption && !dividendsIgnored && dividendPV != 0 && n > 0;
+    return walks ? n * kExerciseDateWork : 0.0;
+}
+
+// Work limit left after the launcher discounted the n dates (four rates for Rho).
+double PseudoAmericanWorkLimit(std::int32_t optionFunction, std::int32_t n) noexcept {
+    return kCallWorkLimit - ScheduleWork(n, optionFunction == Rho ? kBumpedDiscountRates : 1);
 }
 
 }  // namespace
@@ -249,7 +269,9 @@ double PseudoAmericanImpliedVol(std::int32_t optionType, double S, double X, dou
         slope = GbsVega(optionType, S, X, T, T, vol, r, q, d1, BSGen) * 100;
         return true;
     };
-    return NewtonSearch(seed, marketPrice, evaluate, [](double vol) { return vol > 0 && vol < kMaxVolatility; });
+    return NewtonSearch(seed, marketPrice, evaluate, [](double vol) { return vol > 0 && vol < kMaxVolatility; },
+                        ValuationWork(optionType, dividendPV, dividendsIgnored, n),
+                        PseudoAmericanWorkLimit(ImpliedVol, n));
 }
 
 double PseudoAmericanImpliedStrike(std::int32_t optionType, double S, double X, double T, double sigma, double r,
@@ -271,7 +293,9 @@ double PseudoAmericanImpliedStrike(std::int32_t optionType, double S, double X, 
         slope = GbsStrikeSensitivity(optionType, S, K, T, T, sigma, r, q, d1, d2);
         return true;
     };
-    return NewtonSearch(seed, marketPrice, evaluate, [](double K) { return K > 0; });
+    return NewtonSearch(seed, marketPrice, evaluate, [](double K) { return K > 0; },
+                        ValuationWork(optionType, dividendPV, dividendsIgnored, n),
+                        PseudoAmericanWorkLimit(ImpliedStrike, n));
 }
 
 double PseudoAmericanApproximation(std::int32_t optionType, std::int32_t optionFunction, double S, double X, double T,
@@ -279,6 +303,16 @@ double PseudoAmericanApproximation(std::int32_t optionType, std::int32_t optionF
                                    double marketPrice, double d1, double d2, bool dividendsIgnored,
                                    std::int32_t dividendCount, std::int32_t& errorCode) {
     const std::int32_t n = dividendCount;
+    // The functions but the searches (which count their own work) and the
+    // intrinsic value walk the schedule once: one too long for that within the
+    // call's work limit is not walked. An unknown function still fails below.
+    const bool walksOnce = optionFunction >= Theoretical && optionFunction <= ImpliedStrike &&
+                           optionFunction != ImpliedVol && optionFunction != ImpliedStrike &&
+                           optionFunction != IntrinsicValue;
+    if (walksOnce &&
+        ValuationWork(optionType, dividendPV, dividendsIgnored, n) > PseudoAmericanWorkLimit(optionFunction, n)) {
+        return 0;
+    }
     switch (optionFunction) {
         case Theoretical:
             return PseudoAmericanValue(optionType, S, X, T, sigma, r, q, D, t1, f, dividendPV, d1, d2,

@@ -132,7 +132,9 @@ bool RunExtendedTree(bool controlVariate, bool american, std::int32_t steps, dou
         tree.down = down;
         lattice::FillExpiry(tree, legs, top, inRange, expiryDividend);
     }
-    if (!lattice::RollBackTree(trees, count, count, legs, top, 2, grid.dt, inRange, dividends, captures)) {
+    // The tree functions are not rate-bumped: the launcher discounted each date once.
+    if (!lattice::RollBackTree(trees, count, count, legs, top, 2, grid.dt, inRange, dividends, captures,
+                               lattice::LatticeWorkLimit(dividends.count, false))) {
         return false;
     }
     shape = TreeShape{S, up[2], down[2], grid.dt, S};

@@ -116,11 +116,24 @@ void ShareParameters(const Lattice& from, Lattice& to) noexcept {
 // Terminal payoffs and backward induction of the plain n-step tree for
 // lattices taken in guarded pairs; false when MagnitudeGuard stopped it.
 bool RunPlainTrees(Lattice* lattices, int count, const Legs& legs, std::int32_t steps, double T, const PassGrid& grid,
-                   const lattice::DividendSchedule& dividends) noexcept {
+                   const lattice::DividendSchedule& dividends, std::int32_t optionFunction) noexcept {
     const double expiryDividend =
         ExpiryDividend(dividends.amount, dividends.firstTime, dividends.frequency, dividends.count, T);
     for (int k = 0; k < count; ++k) lattice::FillExpiry(lattices[k], legs, steps, grid.inRange, expiryDividend);
-    return lattice::RollBackTree(lattices, count, 2, legs, steps, 0, grid.dt, grid.inRange, dividends, nullptr);
+    return lattice::RollBackTree(lattices, count, 2, legs, steps, 0, grid.dt, grid.inRange, dividends, nullptr,
+                                 lattice::LatticeWorkLimit(dividends.count, optionFunction == Rho));
+}
+
+// Work of one evaluation of an implied search on the plain tree of `steps`
+// steps: the bumped pair, or the control variate's four lattices (two of
+// them American); the American ones share one dividend rate.
+double SearchEvaluationWork(std::int32_t exerciseType, std::int32_t optionType, std::int32_t dividendStyle,
+                            std::int32_t steps, double T, const lattice::DividendSchedule& dividends) noexcept {
+    if (!lattice::StepsFitArrays(steps)) return 0;
+    const bool controlVariate = dividendStyle >= DiscreteControlVar;
+    const bool american = controlVariate || exerciseType == American;
+    return lattice::RollBackWork(controlVariate ? 4 : 2, lattice::LegsOf(optionType).count, steps, 0, T / steps,
+                                 dividends, american ? 1 : 0);
 }
 
 constexpr std::int32_t kCoarseSteps = 50;
@@ -131,10 +144,16 @@ constexpr double kSwitchThreshold = 0.1;
 // x, value, derivative) values the lattice; admissible(x) bounds the iterate.
 // Early steps run on the coarse tree while the price error exceeds 0.1; a
 // search never ends on a coarse evaluation when the full tree is larger.
-template <class Evaluate, class Admissible>
+// workOf(steps) is the work of one evaluation: the search gives up (0) rather
+// than let its evaluations together exceed workLimit.
+template <class Evaluate, class Admissible, class WorkOf>
 double LatticeNewtonSearch(double x, double marketPrice, std::int32_t iterations, bool slopeMustBePositive,
-                           Evaluate evaluate, Admissible admissible) {
+                           Evaluate evaluate, Admissible admissible, WorkOf workOf, double workLimit) {
     const std::int32_t coarse = std::min(kCoarseSteps, iterations);
+    const double coarseWork = workOf(coarse);
+    const double fullWork = workOf(iterations);
+    double work = coarseWork;
+    if (work > workLimit) return 0;
     double v = 0, g = 0;
     evaluate(coarse, x, v, g);
     double err = std::fabs(marketPrice - v);
@@ -153,6 +172,8 @@ double LatticeNewtonSearch(double x, double marketPrice, std::int32_t iterations
         }
         x = x - (v - marketPrice) / g;
         if (!admissible(x)) return 0;
+        work += steps == coarse ? coarseWork : fullWork;
+        if (work > workLimit) return 0;
         evaluate(steps, x, v, g);
         const double newErr = std::fabs(marketPrice - v);
         if (newErr > err && (coarseSteps > 4 || fineSteps > 3)) return 0;  // diverging
@@ -182,7 +203,7 @@ double CrrBumpedSensitivity(std::int32_t exerciseType, std::int32_t optionType, 
     Lattice pair[2];
     const PassGrid grid = SetUpBumpedPair(in, tables, pair);
     pair[0].american = pair[1].american = exerciseType == American;
-    if (!RunPlainTrees(pair, 2, legs, iterations, timeExpire, grid, dividends)) return 0;
+    if (!RunPlainTrees(pair, 2, legs, iterations, timeExpire, grid, dividends, optionFunction)) return 0;
 
     const double lower = lattice::RootValue(pair[0], legs);
     const double upper = lattice::RootValue(pair[1], legs);
@@ -228,7 +249,7 @@ double CrrControlVariateBumpedSensitivity(std::int32_t /*exerciseType*/, std::in
     ShareParameters(trees[1], trees[3]);
     trees[0].american = trees[1].american = false;
     trees[2].american = trees[3].american = true;
-    if (!RunPlainTrees(trees, 4, legs, iterations, timeExpire, grid, dividends)) return 0;
+    if (!RunPlainTrees(trees, 4, legs, iterations, timeExpire, grid, dividends, optionFunction)) return 0;
 
     const double europeanLower = lattice::RootValue(trees[0], legs);
     const double europeanUpper = lattice::RootValue(trees[1], legs);
@@ -296,7 +317,7 @@ double CrrFuturesRho(std::int32_t exerciseType, std::int32_t optionType, std::in
     }
     const Legs legs = lattice::LegsOf(optionType);
     const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
-    if (!RunPlainTrees(trees, 4, legs, iterations, timeExpire, pass, dividends)) return 0;
+    if (!RunPlainTrees(trees, 4, legs, iterations, timeExpire, pass, dividends, optionFunction)) return 0;
 
     const double VA = lattice::RootValue(trees[0], legs);
     const double VB = lattice::RootValue(trees[1], legs);
@@ -332,7 +353,12 @@ double CrrImpliedVolatility(std::int32_t exerciseType, std::int32_t optionType, 
                                                errorCode);
         }
     };
-    return LatticeNewtonSearch(sigma, marketPrice, iterations, true, evaluate, admissible);
+    const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
+    const auto workOf = [&](std::int32_t steps) {
+        return SearchEvaluationWork(exerciseType, optionType, dividendStyle, steps, timeExpire, dividends);
+    };
+    return LatticeNewtonSearch(sigma, marketPrice, iterations, true, evaluate, admissible, workOf,
+                               lattice::LatticeWorkLimit(dividendCount, false));
 }
 
 double CrrImpliedStrike(std::int32_t exerciseType, std::int32_t optionType, std::int32_t iterations,
@@ -363,7 +389,12 @@ double CrrImpliedStrike(std::int32_t exerciseType, std::int32_t optionType, std:
                                                errorCode);
         }
     };
-    return LatticeNewtonSearch(strike, marketPrice, iterations, false, evaluate, admissible);
+    const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
+    const auto workOf = [&](std::int32_t steps) {
+        return SearchEvaluationWork(exerciseType, optionType, dividendStyle, steps, timeExpire, dividends);
+    };
+    return LatticeNewtonSearch(strike, marketPrice, iterations, false, evaluate, admissible, workOf,
+                               lattice::LatticeWorkLimit(dividendCount, false));
 }
 
 }  // namespace kestrix

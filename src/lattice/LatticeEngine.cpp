@@ -1,9 +1,12 @@
 #include "lattice/LatticeEngine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "core/Enumerations.h"
+#include "core/WorkLimits.h"
 #include "lattice/CRRBinomial.h"
 
 namespace kestrix {
@@ -172,9 +175,102 @@ void FillExpiry(Lattice& lattice, const Legs& legs, int top, int inRange, double
     }
 }
 
-bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
-                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2]) noexcept {
+namespace {
+
+bool SameRate(double a, double b) noexcept {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// The schedule's walk for the dividends still to come at time t stops at the
+// first date more than 1e-17 before t (NodeDividendPV). The dates rise with
+// k, so the dates it stops at form a prefix 1..k; returns that prefix's
+// length, found by bisection on the walk's own test.
+std::int32_t PaidDates(const DividendSchedule& dividends, double t) noexcept {
+    const auto paid = [&](std::int32_t k) {
+        const double tk = dividends.firstTime + (k - 1) * dividends.frequency;
+        return tk - t < -1e-17;
+    };
+    std::int32_t low = 0, high = dividends.count;  // paid(k) for k <= low, not for k > high
+    while (low < high) {
+        const std::int32_t mid = low + (high - low + 1) / 2;
+        if (paid(mid)) {
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
+void LevelOffsets(Lattice* lattices, int count, double t, const DividendSchedule& dividends,
+                  bool nodeDividends) noexcept {
+    double rates[kMaxPassLattices];
+    double values[kMaxPassLattices];
+    int known = 0;
+    for (int k = 0; k < count; ++k) {
+        Lattice& lattice = lattices[k];
+        lattice.offset = -lattice.strike;
+        if (!(lattice.american && nodeDividends)) continue;
+        int slot = 0;
+        while (slot < known && !SameRate(rates[slot], lattice.dividendRate)) ++slot;
+        if (slot == known) {
+            rates[known] = lattice.dividendRate;
+            values[known] = NodeDividendPV(t, lattice.dividendRate, dividends.amount, dividends.firstTime,
+                                           dividends.frequency, dividends.count);
+            ++known;
+        }
+        lattice.offset = values[slot] - lattice.strike;
+    }
+}
+
+int DividendWalksPerLevel(const Lattice* lattices, int count) noexcept {
+    int walks = 0;
+    for (int k = 0; k < count; ++k) {
+        if (!lattices[k].american) continue;
+        bool seen = false;
+        for (int j = 0; j < k; ++j) {
+            seen |= lattices[j].american && SameRate(lattices[j].dividendRate, lattices[k].dividendRate);
+        }
+        if (!seen) ++walks;
+    }
+    return walks;
+}
+
+double DividendTerms(const DividendSchedule& dividends, int top, int originLevel, double dt) noexcept {
+    if (dividends.count < 1) return 0;
+    double terms = 0;
+    for (int level = top - 1; level >= 0; --level) {
+        const double t = (level - originLevel) * dt;
+        terms += dividends.count - PaidDates(dividends, t);
+    }
+    return terms;
+}
+
+double RollBackWork(int count, int legs, int top, int originLevel, double dt, const DividendSchedule& dividends,
+                    int dividendWalks) noexcept {
+    // Level i updates i + 1 nodes per lattice and leg.
+    const double nodes = static_cast<double>(count) * legs * (static_cast<double>(top) * (top + 1) / 2);
     const bool nodeDividends = dividends.amount > 0 && dividends.count >= 1;
+    const double terms = nodeDividends && dividendWalks > 0
+                             ? dividendWalks * DividendTerms(dividends, top, originLevel, dt)
+                             : 0.0;
+    return nodes * kNodeWork + terms * kNodeDividendWork;
+}
+
+double LatticeWorkLimit(std::int32_t dividendCount, bool rateBumped) noexcept {
+    return kCallWorkLimit - ScheduleWork(dividendCount, rateBumped ? kBumpedDiscountRates : 1);
+}
+
+bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
+                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2],
+                  double workLimit) noexcept {
+    const bool nodeDividends = dividends.amount > 0 && dividends.count >= 1;
+    // A long schedule is walked again at every level: a pass beyond the
+    // call's work limit is not started (the lattice answers 0).
+    const int walks = nodeDividends ? DividendWalksPerLevel(lattices, count) : 0;
+    if (RollBackWork(count, legs.count, top, originLevel, dt, dividends, walks) > workLimit) return false;
     for (int level = top - 1; level >= 0; --level) {
         // The arrays hold level + 1 in full here: level 4 before level 3 is
         // processed, the valuation date (level 2) before level 1.
@@ -191,16 +287,7 @@ bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs,
                 }
             }
         }
-        const double t = (level - originLevel) * dt;
-        for (int k = 0; k < count; ++k) {
-            Lattice& lattice = lattices[k];
-            lattice.offset = -lattice.strike;
-            if (lattice.american && nodeDividends) {
-                lattice.offset = NodeDividendPV(t, lattice.dividendRate, dividends.amount, dividends.firstTime,
-                                                dividends.frequency, dividends.count) -
-                                 lattice.strike;
-            }
-        }
+        LevelOffsets(lattices, count, (level - originLevel) * dt, dividends, nodeDividends);
         for (int first = 0; first < count; first += groupSize) {
             for (int leg = 0; leg < legs.count; ++leg) {
                 if (!RollBackGroup(lattices + first, groupSize, leg, legs.sign[leg], level, inRange)) return false;

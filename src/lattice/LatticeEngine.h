@@ -80,14 +80,43 @@ struct LegCapture {
 // Terminal payoffs at level `top`: max(sign * (S_T - K_T), 0), 0 beyond the cut.
 void FillExpiry(Lattice& lattice, const Legs& legs, int top, int inRange, double expiryDividend) noexcept;
 
+// Lattices one pass runs side by side, at most.
+inline constexpr int kMaxPassLattices = 4;
+
+// Sets each lattice's exercise offset for a level at time t: -strike, plus
+// the dividends still to come for an American lattice when `nodeDividends`.
+// Lattices with the same dividend rate share one NodeDividendPV.
+void LevelOffsets(Lattice* lattices, int count, double t, const DividendSchedule& dividends,
+                  bool nodeDividends) noexcept;
+
+// Distinct dividend rates among the American lattices: how many dividend
+// walks LevelOffsets makes per level.
+int DividendWalksPerLevel(const Lattice* lattices, int count) noexcept;
+
+// Terms NodeDividendPV adds over levels 0..top-1, level i at time
+// (i - originLevel) * dt, for one rate; counted without evaluating them.
+double DividendTerms(const DividendSchedule& dividends, int top, int originLevel, double dt) noexcept;
+
+// Work (core/WorkLimits.h) of a backward induction over `count` lattices of
+// `legs` legs from level top - 1 down to 0, with `dividendWalks` dividend
+// walks per level.
+double RollBackWork(int count, int legs, int top, int originLevel, double dt, const DividendSchedule& dividends,
+                    int dividendWalks) noexcept;
+
+// Work limit left to a lattice of a call whose launcher discounted
+// `dividendCount` dates, at four rates when `rateBumped`.
+double LatticeWorkLimit(std::int32_t dividendCount, bool rateBumped) noexcept;
+
 // Backward induction from level top - 1 down to 0 for `count` lattices taken in
 // groups of `groupSize` (1 or 2): each group's first lattice is tested by
 // MagnitudeGuard and its verdict applies to the whole group. Level i lies at
 // time (i - originLevel) * dt. When `captures` is given (the extended tree,
 // originLevel 2) it receives each lattice's capture points per leg. Returns
-// false when MagnitudeGuard stopped the pass.
+// false when MagnitudeGuard stopped the pass, or without starting it when
+// its work would exceed `workLimit`.
 bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
-                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2]) noexcept;
+                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2],
+                  double workLimit) noexcept;
 
 // Level-0 value of a lattice, legs added.
 double RootValue(const Lattice& lattice, const Legs& legs) noexcept;

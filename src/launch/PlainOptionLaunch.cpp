@@ -12,6 +12,7 @@
 #include "core/OptionStatistics.h"
 #include "core/PlainOptions.h"
 #include "core/PseudoAmerican.h"
+#include "core/WorkLimits.h"
 #include "launch/Eurodollar.h"
 #include "lattice/CRRBinomial.h"
 
@@ -172,7 +173,7 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
 
 }  // namespace
 
-void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
+bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
                              double timeExpire, double interestRate, double& yieldRate, double& dividendAmount,
                              double timeExDividend, double dividendFrequency, std::int32_t dividendStyle,
                              PreparedInputs& p) {
@@ -202,6 +203,13 @@ void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
     const double rates[4] = {r, rateBumped ? r - h : r, rateBumped ? r + h : r, rateBumped ? r + 2 * h : r};
     double pv[4] = {0, 0, 0, 0};
     const auto addPayment = [&](double t) {
+        if (!rateBumped) {
+            // One rate: one discount factor serves all four sums (a schedule
+            // may have 1e8 dates, and the exponential is the loop's cost).
+            const double payment = D * std::exp(-r * t);
+            for (double& sum : pv) sum += payment;
+            return;
+        }
         for (int k = 0; k < 4; ++k) pv[k] += D * std::exp(-rates[k] * t);
     };
 
@@ -220,11 +228,15 @@ void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
     } else {
         auto n = static_cast<std::int32_t>(std::floor((T - t1) / f));
         if (modelNumber == RGWCall) --n;  // model 5 values the last date itself
+        // Up to 1e8 dates at one rate stay within the call's work limit; at
+        // four rates the longest schedules would not.
+        const double maxDates = kCallWorkLimit / ScheduleWork(1, rateBumped ? kBumpedDiscountRates : 1);
         for (std::int32_t i = 0; i <= n; ++i) {
             if (!(S0 - pv[0] > 0)) {
                 stopped = true;
                 break;
             }
+            if (i >= maxDates) return false;
             addPayment(t1 + i * f);
         }
         count = n + 1;
@@ -235,7 +247,7 @@ void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
         FillWithoutDividends(S0, yieldRate, p);
         assetPrice = S0;
         dividendAmount = 0;
-        return;
+        return true;
     }
 
     assetPrice = S0 - pv[0];
@@ -253,6 +265,7 @@ void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
         p.DividendCount = 0;
         p.DividendPV = 0;
     }
+    return true;
 }
 
 bool PrepareRequest(PricingRequest& rq, std::int32_t& errorCode, PreparedInputs& p) {
@@ -260,9 +273,11 @@ bool PrepareRequest(PricingRequest& rq, std::int32_t& errorCode, PreparedInputs&
     if (!ValidateAndConvert(rq, errorCode)) return false;
 
     if (rq.DividendAmount > 0 && rq.TimeExDividend > 0) {
-        AdjustDiscreteDividends(rq.ModelNumber, rq.OptionFunction, rq.AssetPrice, rq.TimeExpire, rq.InterestRate,
-                                rq.YieldRate, rq.DividendAmount, rq.TimeExDividend, rq.DividendFrequency,
-                                rq.DividendStyle, p);
+        if (!AdjustDiscreteDividends(rq.ModelNumber, rq.OptionFunction, rq.AssetPrice, rq.TimeExpire,
+                                     rq.InterestRate, rq.YieldRate, rq.DividendAmount, rq.TimeExDividend,
+                                     rq.DividendFrequency, rq.DividendStyle, p)) {
+            return false;
+        }
     } else {
         FillWithoutDividends(rq.AssetPrice, rq.YieldRate, p);
         rq.DividendAmount = 0;

@@ -36,8 +36,11 @@ struct PreparedInputs {
 // Turns the cash dividends before expiry into a present value subtracted from
 // assetPrice (or, for the continuous styles 1 and 3, into extra yield), and
 // fills every prepared value but d1/d2. Runs only for a positive amount and a
-// positive ex-dividend time; times in years, interestRate continuous.
-void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
+// positive ex-dividend time; times in years, interestRate continuous. Returns
+// false, leaving its outputs incomplete, for a schedule too long to discount
+// within the call's work limit (core/WorkLimits.h): the request is then not
+// priced.
+bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
                              double timeExpire, double interestRate, double& yieldRate, double& dividendAmount,
                              double timeExDividend, double dividendFrequency, std::int32_t dividendStyle,
                              PreparedInputs& prepared);
@@ -45,7 +48,7 @@ void AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
 // Everything the launcher does before routing: resets errorCode, validates,
 // converts `request` in place, prepares dividends and d1/d2. Returns false
 // when the request is to be answered with 0 and no error (a deep negative
-// carry). A failed check stores its code in errorCode and raises
+// carry, or a dividend schedule beyond the work limit). A failed check stores its code in errorCode and raises
 // PricingFailure with the code's text.
 bool PrepareRequest(PricingRequest& request, std::int32_t& errorCode, PreparedInputs& prepared);
 
