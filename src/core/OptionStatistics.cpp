@@ -1,5 +1,6 @@
 #include "core/OptionStatistics.h"
 
+#include <bit>
 #include <cfenv>
 #include <cmath>
 #include <cstdlib>
@@ -110,10 +111,16 @@ double Power(double base, double exponent) {
     // within one of ilogb(base)) the result is far inside the normal range:
     // pow cannot fail, divide by zero, overflow or underflow. Reading the
     // flags waits for all floating-point work in flight and cost more than
-    // pow itself; only the other cases pay for it.
-    if (base > 0 && std::isfinite(base) && std::isfinite(exponent) &&
-        std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) {
-        return std::pow(base, exponent);
+    // pow itself; only the other cases pay for it. A normal base's ilogb is
+    // its exponent field, read here rather than through a library call.
+    if (std::isfinite(exponent)) {
+        const auto field = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(base) >> 52);  // sign, exponent
+        constexpr std::int32_t kBias = 1023;
+        if (field >= 1 && field <= 2 * kBias) {  // positive, normal, finite
+            if (std::fabs(exponent) * (std::abs(field - kBias) + 1) < 1000) return std::pow(base, exponent);
+        } else if (field == 0 && base > 0) {  // positive subnormal
+            if (std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) return std::pow(base, exponent);
+        }
     }
     // glibc has no error hook for pow: watch the floating-point flags around
     // the call instead, and leave the caller's flags as they were.
