@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/Enumerations.h"
 #include "lattice/CRRBinomial.h"
 
@@ -46,9 +50,9 @@ bool GuardStops(double magnitude) noexcept { return magnitude > kGuardCeiling; }
 template <int G>
 struct GroupState {
     double* v[G];
-    const double* up[G];
-    const double* down[G];
-    double p[G], q[G], disc[G], S[G], offset[G];
+    const double* assetUp[G];
+    const double* downLevel[G];  // down[level - j] at j
+    double p[G], q[G], disc[G], offset[G];
 };
 
 // One level of one leg for a group of G lattices: lattice 0 is the one
@@ -56,16 +60,15 @@ struct GroupState {
 // exercises early when bit g of `American` is set. Exercise flags are
 // template parameters so that the node loops carry no branches.
 template <int G, unsigned American>
-bool RollBackLevel(Lattice* group, int leg, double sign, int level, int inRange) noexcept {
+bool RollBackLevel(Lattice* group, int leg, double sign, int level, int top, int inRange) noexcept {
     GroupState<G> s;
     for (int g = 0; g < G; ++g) {
         s.v[g] = group[g].values[leg];
-        s.up[g] = group[g].up;
-        s.down[g] = group[g].down;
+        s.assetUp[g] = group[g].assetUp;
+        s.downLevel[g] = group[g].downReversed + (top - level);
         s.p[g] = group[g].p;
         s.q[g] = 1 - group[g].p;
         s.disc[g] = group[g].disc;
-        s.S[g] = group[g].S;
         s.offset[g] = group[g].offset;
     }
     bool stop = false;
@@ -77,20 +80,45 @@ bool RollBackLevel(Lattice* group, int leg, double sign, int level, int inRange)
         const bool flush = GuardFlushes(magnitude);
         for (int g = 0; g < G; ++g) c[g] = flush ? 0.0 : c[g];
     };
+    const auto exercise = [&s, sign](int g, int j) {
+        return sign * (s.assetUp[g][j] * s.downLevel[g][j] + s.offset[g]);
+    };
     // Nodes below the overflow cut exercise at their price, those above it at 0.
     const int exercisable = std::min(level + 1, inRange);
     int j = 0;
+#if defined(__SSE2__)
+    // Pairs of nodes j, j + 1, each lane taking exactly the operations of the
+    // one-node form below (maxpd(e, c) is std::max(c, e), NaNs and zeros
+    // included). Reads v[j .. j + 2] before writing v[j], v[j + 1].
+    __m128d stops = _mm_setzero_pd();
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(INT64_MAX));
+    for (; j + 1 < exercisable; j += 2) {
+        __m128d c[G];
+        for (int g = 0; g < G; ++g) {
+            c[g] = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(s.q[g]), _mm_loadu_pd(s.v[g] + j)),
+                                         _mm_mul_pd(_mm_set1_pd(s.p[g]), _mm_loadu_pd(s.v[g] + j + 1))),
+                              _mm_set1_pd(s.disc[g]));
+        }
+        const __m128d magnitude = _mm_and_pd(c[0], absMask);
+        stops = _mm_or_pd(stops, _mm_cmpgt_pd(magnitude, _mm_set1_pd(kGuardCeiling)));
+        const __m128d flush = _mm_and_pd(_mm_cmplt_pd(magnitude, _mm_set1_pd(kGuardFloor)),
+                                         _mm_cmpgt_pd(magnitude, _mm_setzero_pd()));
+        for (int g = 0; g < G; ++g) {
+            c[g] = _mm_andnot_pd(flush, c[g]);
+            if ((American >> g) & 1u) {
+                const __m128d price = _mm_mul_pd(_mm_loadu_pd(s.assetUp[g] + j), _mm_loadu_pd(s.downLevel[g] + j));
+                const __m128d exercised = _mm_mul_pd(_mm_set1_pd(sign), _mm_add_pd(price, _mm_set1_pd(s.offset[g])));
+                c[g] = _mm_max_pd(exercised, c[g]);
+            }
+            _mm_storeu_pd(s.v[g] + j, c[g]);
+        }
+    }
+    stop = _mm_movemask_pd(stops) != 0;
+#endif
     for (; j < exercisable; ++j) {
         double c[G];
         continuations(j, c);
-        for (int g = 0; g < G; ++g) {
-            if ((American >> g) & 1u) {
-                const double exercise = sign * (s.S[g] * s.up[g][j] * s.down[g][level - j] + s.offset[g]);
-                s.v[g][j] = std::max(c[g], exercise);
-            } else {
-                s.v[g][j] = c[g];
-            }
-        }
+        for (int g = 0; g < G; ++g) s.v[g][j] = (American >> g) & 1u ? std::max(c[g], exercise(g, j)) : c[g];
     }
     for (; j <= level; ++j) {
         double c[G];
@@ -100,16 +128,22 @@ bool RollBackLevel(Lattice* group, int leg, double sign, int level, int inRange)
     return !stop;
 }
 
-bool RollBackGroup(Lattice* group, int groupSize, int leg, double sign, int level, int inRange) noexcept {
+// The exercise tables of an American lattice for a tree of `top` levels.
+void TabulateExercisePrices(Lattice& lattice, int top, int inRange) noexcept {
+    for (int j = 0; j < inRange; ++j) lattice.assetUp[j] = lattice.S * lattice.up[j];
+    for (int k = 0; k <= top; ++k) lattice.downReversed[k] = lattice.down[top - k];
+}
+
+bool RollBackGroup(Lattice* group, int groupSize, int leg, double sign, int level, int top, int inRange) noexcept {
     if (groupSize == 1) {
-        return group[0].american ? RollBackLevel<1, 1>(group, leg, sign, level, inRange)
-                                 : RollBackLevel<1, 0>(group, leg, sign, level, inRange);
+        return group[0].american ? RollBackLevel<1, 1>(group, leg, sign, level, top, inRange)
+                                 : RollBackLevel<1, 0>(group, leg, sign, level, top, inRange);
     }
     switch ((group[0].american ? 1u : 0u) | (group[1].american ? 2u : 0u)) {
-        case 0: return RollBackLevel<2, 0>(group, leg, sign, level, inRange);
-        case 1: return RollBackLevel<2, 1>(group, leg, sign, level, inRange);
-        case 2: return RollBackLevel<2, 2>(group, leg, sign, level, inRange);
-        default: return RollBackLevel<2, 3>(group, leg, sign, level, inRange);
+        case 0: return RollBackLevel<2, 0>(group, leg, sign, level, top, inRange);
+        case 1: return RollBackLevel<2, 1>(group, leg, sign, level, top, inRange);
+        case 2: return RollBackLevel<2, 2>(group, leg, sign, level, top, inRange);
+        default: return RollBackLevel<2, 3>(group, leg, sign, level, top, inRange);
     }
 }
 
@@ -175,6 +209,9 @@ void FillExpiry(Lattice& lattice, const Legs& legs, int top, int inRange, double
 bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
                   double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2]) noexcept {
     const bool nodeDividends = dividends.amount > 0 && dividends.count >= 1;
+    for (int k = 0; k < count; ++k) {
+        if (lattices[k].american) TabulateExercisePrices(lattices[k], top, inRange);
+    }
     for (int level = top - 1; level >= 0; --level) {
         // The arrays hold level + 1 in full here: level 4 before level 3 is
         // processed, the valuation date (level 2) before level 1.
@@ -203,7 +240,7 @@ bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs,
         }
         for (int first = 0; first < count; first += groupSize) {
             for (int leg = 0; leg < legs.count; ++leg) {
-                if (!RollBackGroup(lattices + first, groupSize, leg, legs.sign[leg], level, inRange)) return false;
+                if (!RollBackGroup(lattices + first, groupSize, leg, legs.sign[leg], level, top, inRange)) return false;
             }
         }
     }

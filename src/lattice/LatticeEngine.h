@@ -68,6 +68,11 @@ struct Lattice {
     const double* down;
     double offset;        // exercise offset of the level being processed
     double values[2][kNodeCapacity];  // per leg
+    // Filled by RollBackTree for an American lattice: S * up[j] for the
+    // in-range j, and down[top - k] at k, so that the exercise prices of a
+    // level, S * up[j] * down[i - j], read both tables forwards.
+    double assetUp[kNodeCapacity];
+    double downReversed[kNodeCapacity];
 };
 
 // Values of one leg read at the extended tree's capture points.
