@@ -85,14 +85,22 @@ struct LegCapture {
 // Terminal payoffs at level `top`: max(sign * (S_T - K_T), 0), 0 beyond the cut.
 void FillExpiry(Lattice& lattice, const Legs& legs, int top, int inRange, double expiryDividend) noexcept;
 
+// How the node loop runs: all forms give the same values bit for bit. Widest
+// takes the widest vector form the build and the processor offer (four nodes
+// at a time with AVX, else two with SSE2); the others exist so that tests can
+// hold each form against the rest.
+enum class NodeLoop { Widest, Pairs, OneNode };
+
 // Backward induction from level top - 1 down to 0 for `count` lattices taken in
 // groups of `groupSize` (1 or 2): each group's first lattice is tested by
 // MagnitudeGuard and its verdict applies to the whole group. Level i lies at
 // time (i - originLevel) * dt. When `captures` is given (the extended tree,
-// originLevel 2) it receives each lattice's capture points per leg. Returns
-// false when MagnitudeGuard stopped the pass.
+// originLevel 2) it receives each lattice's capture points per leg. An
+// American lattice's exercise is tested at S * up[j] * down[i - j] (see
+// assetUp). Returns false when MagnitudeGuard stopped the pass.
 bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
-                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2]) noexcept;
+                  double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2],
+                  NodeLoop loop = NodeLoop::Widest) noexcept;
 
 // Level-0 value of a lattice, legs added.
 double RootValue(const Lattice& lattice, const Legs& legs) noexcept;
