@@ -81,7 +81,9 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     if (gamma * c.log10S > kMaxDecimalExponent || kappa * c.log10IS > kMaxDecimalExponent) overflow = true;
     if (overflow) return false;
 
-    powerS = Power(c.S, gamma);
+    // pow(x, 0) is 1 for every x, and for a positive finite x Power neither
+    // fails nor differs from pow: the term on gamma = 0 needs no call.
+    powerS = gamma == 0 && c.S > 0 && std::isfinite(c.S) ? 1.0 : Power(c.S, gamma);
     const double scale = std::exp(lambda) * powerS;
     const double powerIS = Power(c.ratioIS, kappa);
     const double dI = -(c.logSI + drift) / c.volTime;
