@@ -91,30 +91,38 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
         // ComputeD1D2(Whaleys, ...) at this price (> 0): zeros for a strike that is not positive.
         double gd1 = 0, gd2 = 0;
         if (!(X <= 0)) D1D2FromLog(logPriceX, volTime, r, q, T, s, gd1, gd2);
-        // N(phi * d1) is the European leg's N(+-gd1) whenever d1 and gd1 agree.
+        // N(phi * d1) is the European leg's N(+-gd1) whenever d1 and gd1
+        // agree, and n(phi * d1) takes N's exp where their exponents agree.
         const double x1 = phi * d1;
-        double european = 0;
+        double european = 0, exponent1 = 0, exp1 = 0;
+        bool haveNd1 = false;
+        const auto normalAt = [](double x, double& exponent, double& e) {
+            exponent = CumulativeNormalExponent(x);
+            e = std::exp(exponent);
+            return CumulativeNormalFromExp(x, e);
+        };
+        const auto europeanLeg = [&](double legD1, double n2, auto value) {
+            double exponent = 0, e = 0;
+            const double n1 = normalAt(legD1, exponent, e);
+            european = value(price, X, Dq, Dr, n1, n2);
+            if (x1 == legD1) {
+                Nd1 = n1;
+                exponent1 = exponent;
+                exp1 = e;
+                haveNd1 = true;
+            }
+        };
         switch (optionType) {
-            case CallOption: {
-                const double n1 = CumulativeNormal(gd1);
-                european = CallValueFrom(price, X, Dq, Dr, n1, CumulativeNormal(gd2));
-                Nd1 = x1 == gd1 ? n1 : CumulativeNormal(x1);
-                break;
-            }
-            case PutOption: {
-                const double n1 = CumulativeNormal(-gd1);
-                european = PutValueFrom(price, X, Dq, Dr, n1, CumulativeNormal(-gd2));
-                Nd1 = x1 == -gd1 ? n1 : CumulativeNormal(x1);
-                break;
-            }
-            default:
-                european = EuropeanValueFrom(optionType, price, X, Dq, Dr, gd1, gd2);
-                Nd1 = CumulativeNormal(x1);
-                break;
+            case CallOption: europeanLeg(gd1, CumulativeNormal(gd2), CallValueFrom); break;
+            case PutOption: europeanLeg(-gd1, CumulativeNormal(-gd2), PutValueFrom); break;
+            default: european = EuropeanValueFrom(optionType, price, X, Dq, Dr, gd1, gd2); break;
         }
+        if (!haveNd1) Nd1 = normalAt(x1, exponent1, exp1);
+        const double densityExponent = -x1 * x1 * 0.5;
+        const double density =
+            NormalDensityFromExp(densityExponent == exponent1 ? exp1 : std::exp(densityExponent));
         rhs = european + phi * (1 - carryDiscount * Nd1) * price / Q;
-        bi = phi * (1 - phi * carryDiscount * NormalDensity(x1) / volTime) / Q +
-             (1 - 1 / Q) * phi * carryDiscount * Nd1;
+        bi = phi * (1 - phi * carryDiscount * density / volTime) / Q + (1 - 1 / Q) * phi * carryDiscount * Nd1;
     };
 
     evaluateAt(Si);

@@ -40,6 +40,7 @@ double EuropeanCall(double S, double X, double T, double s, double r, double b, 
 // their bits.
 struct PhiCommon {
     double S, X, T, r, b, variance;
+    double carryOverVariance;  // 2 * b / variance
     double volTime;
     double log10S, log10IS;
     double ratioIS;      // I / S
@@ -55,6 +56,7 @@ PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double
     c.r = r;
     c.b = b;
     c.variance = s * s;
+    c.carryOverVariance = 2 * b / c.variance;
     c.volTime = s * std::sqrt(T);
     c.log10S = log10S;
     c.ratioIS = I / S;
@@ -76,7 +78,7 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     if (withX) phiX = 0;
     const double lambda = (-c.r + gamma * c.b + gamma * (gamma - 1) * c.variance / 2) * c.T;
     const double drift = (c.b + (gamma - 0.5) * c.variance) * c.T;
-    const double kappa = 2 * c.b / c.variance + (2 * gamma - 1);
+    const double kappa = c.carryOverVariance + (2 * gamma - 1);
     if (lambda > kMaxDecimalExponent) overflow = true;
     if (gamma * c.log10S > kMaxDecimalExponent || kappa * c.log10IS > kMaxDecimalExponent) overflow = true;
     if (overflow) return false;

@@ -1,7 +1,7 @@
 #include "core/OptionStatistics.h"
 
-#include <bit>
 #include <cfenv>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 
@@ -10,7 +10,12 @@
 
 namespace kestrix {
 
-double CumulativeNormal(double x) noexcept {
+double CumulativeNormalExponent(double x) noexcept {
+    const long double c = std::fabs(x);
+    return static_cast<double>(-c * c * 0.5L);
+}
+
+double CumulativeNormalFromExp(double x, double expOfExponent) noexcept {
     // Constants as published; the polynomial is evaluated in extended
     // precision and rounded to double once at the end. The exponential is the
     // double one: the extended one costs four times as much for the same
@@ -25,7 +30,7 @@ double CumulativeNormal(double x) noexcept {
 
     const long double c = std::fabs(x);
     const long double k = 1.0L / (1.0L + p * c);
-    const long double n = (1.0L / std::sqrt(twoPi)) * std::exp(static_cast<double>(-c * c * 0.5L));
+    const long double n = (1.0L / std::sqrt(twoPi)) * expOfExponent;
     const long double k2 = k * k;
     const long double k3 = k2 * k;
     const long double k4 = k3 * k;
@@ -34,9 +39,15 @@ double CumulativeNormal(double x) noexcept {
     return x >= 0 ? v : 1.0 - v;
 }
 
-double NormalDensity(double x) noexcept {
-    return static_cast<double>(std::exp(-x * x * 0.5) * (1.0L / std::sqrt(6.28318530717958L)));
+double CumulativeNormal(double x) noexcept {
+    return CumulativeNormalFromExp(x, std::exp(CumulativeNormalExponent(x)));
 }
+
+double NormalDensityFromExp(double expOfExponent) noexcept {
+    return static_cast<double>(expOfExponent * (1.0L / std::sqrt(6.28318530717958L)));
+}
+
+double NormalDensity(double x) noexcept { return NormalDensityFromExp(std::exp(-x * x * 0.5)); }
 
 std::int32_t Sign(double x) noexcept { return x < 0 ? -1 : (x > 0 ? 1 : 0); }
 
@@ -105,22 +116,10 @@ std::int32_t MathErrorHandler(MathErrorRecord& record) {
     return 0;
 }
 
-double Power(double base, double exponent) {
-    // The common case needs no error check. With a positive finite base, a
-    // finite exponent and |exponent * log2(base)| below 1000 (log2(base) lies
-    // within one of ilogb(base)) the result is far inside the normal range:
-    // pow cannot fail, divide by zero, overflow or underflow. Reading the
-    // flags waits for all floating-point work in flight and cost more than
-    // pow itself; only the other cases pay for it. A normal base's ilogb is
-    // its exponent field, read here rather than through a library call.
-    if (std::isfinite(exponent)) {
-        const auto field = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(base) >> 52);  // sign, exponent
-        constexpr std::int32_t kBias = 1023;
-        if (field >= 1 && field <= 2 * kBias) {  // positive, normal, finite
-            if (std::fabs(exponent) * (std::abs(field - kBias) + 1) < 1000) return std::pow(base, exponent);
-        } else if (field == 0 && base > 0) {  // positive subnormal
-            if (std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) return std::pow(base, exponent);
-        }
+double CheckedPower(double base, double exponent) {
+    if (std::isfinite(exponent) && base > 0 && !(base >= DBL_MIN) &&
+        std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) {
+        return std::pow(base, exponent);  // a positive subnormal base, far enough inside
     }
     // glibc has no error hook for pow: watch the floating-point flags around
     // the call instead, and leave the caller's flags as they were.
