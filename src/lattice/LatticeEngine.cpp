@@ -166,13 +166,11 @@ template <int G, unsigned American>
     return j;
 }
 
-// Whether this processor runs the four-lane form.
+// Whether this processor runs the four-lane form (the runtime's own record,
+// filled once at start-up; the call returns at once after that).
 bool HaveAvx() noexcept {
-    static const bool have = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx") != 0;
-    }();
-    return have;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
 }
 #endif
 
