@@ -10,12 +10,15 @@
 
 namespace kestrix {
 
-double CumulativeNormalExponent(double x) noexcept {
+namespace {
+
+// N(x) in its two parts, one body for the whole function and for the parts.
+[[gnu::always_inline]] inline double NormalExponent(double x) noexcept {
     const long double c = std::fabs(x);
     return static_cast<double>(-c * c * 0.5L);
 }
 
-double CumulativeNormalFromExp(double x, double expOfExponent) noexcept {
+[[gnu::always_inline]] inline double NormalFromExp(double x, double expOfExponent) noexcept {
     // Constants as published; the polynomial is evaluated in extended
     // precision and rounded to double once at the end. The exponential is the
     // double one: the extended one costs four times as much for the same
@@ -39,9 +42,13 @@ double CumulativeNormalFromExp(double x, double expOfExponent) noexcept {
     return x >= 0 ? v : 1.0 - v;
 }
 
-double CumulativeNormal(double x) noexcept {
-    return CumulativeNormalFromExp(x, std::exp(CumulativeNormalExponent(x)));
-}
+}  // namespace
+
+double CumulativeNormalExponent(double x) noexcept { return NormalExponent(x); }
+
+double CumulativeNormalFromExp(double x, double expOfExponent) noexcept { return NormalFromExp(x, expOfExponent); }
+
+double CumulativeNormal(double x) noexcept { return NormalFromExp(x, std::exp(NormalExponent(x))); }
 
 double NormalDensityFromExp(double expOfExponent) noexcept {
     return static_cast<double>(expOfExponent * (1.0L / std::sqrt(6.28318530717958L)));
