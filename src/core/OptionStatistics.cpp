@@ -12,7 +12,7 @@ namespace kestrix {
 
 namespace {
 
-// N(x) in its two parts, one body for the whole function and for the parts.
+// N(x) in two steps, one body for the whole function and for the steps.
 [[gnu::always_inline]] inline double NormalExponent(double x) noexcept {
     const long double c = std::fabs(x);
     return static_cast<double>(-c * c * 0.5L);

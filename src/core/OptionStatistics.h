@@ -16,7 +16,7 @@ double CumulativeNormal(double x) noexcept;
 // n(x), the standard normal density.
 double NormalDensity(double x) noexcept;
 
-// The two functions in parts, for callers that need N(x) and n(x) at the same
+// The two functions in two steps, for callers that need N(x) and n(x) at the same
 // point: each takes exp of its exponent, -x * x / 2 as it rounds it (N in
 // extended precision, n in double), and where the two exponents agree one
 // exp serves both. CumulativeNormal(x) is CumulativeNormalFromExp(x,

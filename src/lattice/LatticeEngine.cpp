@@ -63,7 +63,7 @@ struct GroupState {
     double p[G], q[G], disc[G], offset[G];
 };
 
-// The vector forms of the exercisable part of a level: each lane takes
+// The vector forms of the exercisable nodes of a level: each lane takes
 // exactly the operations of the one-node form in RollBackLevel, so the values
 // are bit for bit the same. Two details differ in form only: sign * x (sign
 // is +1 or -1) becomes flipping the sign bit, which gives the same number and
