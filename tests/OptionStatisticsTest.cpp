@@ -125,10 +125,13 @@ TEST(Power, FailsExactlyWhenPowRaisesAWatchedFlag) {
     // The oracle: pow under a clean flag state. Power must fail exactly when
     // pow raises a watched flag and otherwise return pow's bits, including
     // near the edges of the range where it takes its unchecked path.
-    const double bases[] = {-2, -1, -0.0, 0, 4.9e-324, DBL_MIN, 1e-300, 0.5, 1, 1 + 1e-15, 2, 10, 1e300,
+    // The bases cover each side of the exponent field's edges (sign, subnormal,
+    // normal, infinite); the exponents each side of the unchecked path's limit.
+    const double bases[] = {-INFINITY, -DBL_MIN, -4.9e-324, -2, -1, -0.0, 0, 4.9e-324, DBL_MIN - 4.9e-324, DBL_MIN,
+                            0x1p-1021, 1e-300, 0.5, 0.75, 1 - 0x1p-53, 1, 1 + 1e-15, 1.5, 2, 10, 1e300, 0x1p1023,
                             DBL_MAX, INFINITY, NAN};
-    const double exponents[] = {-INFINITY, -1100, -1074, -1022, -400, -1, -0.5, 0, 0.5, 1, 2, 308.25, 1023, 1024,
-                                1100, INFINITY, NAN};
+    const double exponents[] = {-INFINITY, -1100, -1074, -1022, -999.5, -500, -400, -1, -0.5, 0, 0.5, 1, 2, 308.25,
+                                499.5, 500, 999.5, 1000, 1023, 1024, 1100, INFINITY, NAN};
     constexpr int kWatched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW | FE_UNDERFLOW;
     for (const double base : bases) {
         for (const double exponent : exponents) {

@@ -25,10 +25,39 @@ auto BawValueFunction(double dividendPV) {
 
 bool IsUsablePrice(double price) { return std::isfinite(price) && price > 0; }
 
-}  // namespace
+// The discount factors of a leg's European value at one T, r and q: Dr =
+// exp(-r * T) and Dq = exp(yieldExponent), yieldExponent = ((r - q) - r) * T.
+struct LegDiscounts {
+    double Dr;
+    double yieldExponent;
+    double Dq;
+};
 
-double BawCriticalPrice(std::int32_t optionType, double phi, double X, double T, double r, double b, double s,
-                        double dividendPV) {
+LegDiscounts DiscountsOf(double T, double r, double q) {
+    const double yieldExponent = ((r - q) - r) * T;
+    return LegDiscounts{std::exp(-r * T), yieldExponent, std::exp(yieldExponent)};
+}
+
+// exp(exponent), taken from `known` when it has that very exponent.
+double ExpReusing(double exponent, double knownExponent, double knownValue) {
+    return exponent == knownExponent ? knownValue : std::exp(exponent);
+}
+
+// The critical price and what the premium needs at it, each the very value
+// BawPremium would take again.
+struct CriticalPoint {
+    double price;          // S*, 0 when the search was abandoned
+    double K;              // 1 - exp(-r * T)
+    double carryDiscount;  // exp((b - r) * T)
+    double Nd1;            // N(phi * d1) at S*
+};
+
+// The search of BawCriticalPrice. `leg` holds the European discount factors
+// the caller took at the same T and r (and its own yield), so that exp(-r * T)
+// and, where the exponents agree, the others are not taken again.
+CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X, double T, double r, double b,
+                                  double s, const LegDiscounts& leg) {
+    CriticalPoint point{};
     const double variance = s * s;
     const double Nn = 2 * b / variance;
     const double M = 2 * r / variance;
@@ -36,57 +65,97 @@ double BawCriticalPrice(std::int32_t optionType, double phi, double X, double T,
     const double Su = X / (1 - 1 / qu);  // critical price at infinite maturity
     const double sqrtT = std::sqrt(T);
     const double hh = -phi * (b * T + 2 * phi * s * sqrtT) * X / (phi * (Su - X));
-    if (hh > 20) return 0;
+    if (hh > 20) return point;
     double Si = phi > 0 ? X + (Su - X) * (1 - std::exp(hh)) : Su + (X - Su) * std::exp(hh);
 
-    const double K = 1 - std::exp(-r * T);
+    const double Dr = leg.Dr;  // exp(-r * T)
+    const double K = 1 - Dr;
     const double Q = (-(Nn - 1) + phi * std::sqrt((Nn - 1) * (Nn - 1) + 4 * M / K)) / 2;
-    if (Q == 0) return 0;
+    if (Q == 0) return point;
     // A seed that is no price (degenerate inputs) cannot start the search.
-    if (!IsUsablePrice(Si)) return 0;
+    if (!IsUsablePrice(Si)) return point;
 
-    const double carryDiscount = std::exp((b - r) * T);
+    const double carryDiscount = ExpReusing((b - r) * T, leg.yieldExponent, leg.Dq);
     const double volTime = s * sqrtT;
-    double lhs = 0, rhs = 0, bi = 0;
+    // The European value at each trial price is GbsValue's at yield r - b: its
+    // discount factors do not depend on the price.
+    const double q = r - b;
+    const double yieldExponent = ((r - q) - r) * T;
+    const double Dq = yieldExponent == (b - r) * T ? carryDiscount
+                                                    : ExpReusing(yieldExponent, leg.yieldExponent, leg.Dq);
+    double lhs = 0, rhs = 0, bi = 0, Nd1 = 0;
     const auto evaluateAt = [&](double price) {
-        const double d1 = (std::log(price / X) + (b + variance / 2) * T) / volTime;
+        const double logPriceX = std::log(price / X);
+        const double d1 = (logPriceX + (b + variance / 2) * T) / volTime;
         lhs = phi * (price - X);
+        // ComputeD1D2(Whaleys, ...) at this price (> 0): zeros for a strike that is not positive.
         double gd1 = 0, gd2 = 0;
-        ComputeD1D2(Whaleys, gd1, gd2, price, X, r, r - b, T, T, s);
-        const double european = GbsValue(European, optionType, price, X, T, T, s, r, r - b, gd1, gd2, dividendPV);
-        const double Nd1 = CumulativeNormal(phi * d1);
+        if (!(X <= 0)) D1D2FromLog(logPriceX, volTime, r, q, T, s, gd1, gd2);
+        // N(phi * d1) is the European leg's N(+-gd1) whenever d1 and gd1
+        // agree, and n(phi * d1) takes N's exp where their exponents agree.
+        const double x1 = phi * d1;
+        double european = 0, exponent1 = 0, exp1 = 0;
+        bool haveNd1 = false;
+        const auto normalAt = [](double x, double& exponent, double& e) {
+            exponent = CumulativeNormalExponent(x);
+            e = std::exp(exponent);
+            return CumulativeNormalFromExp(x, e);
+        };
+        const auto europeanLeg = [&](double legD1, double n2, auto value) {
+            double exponent = 0, e = 0;
+            const double n1 = normalAt(legD1, exponent, e);
+            european = value(price, X, Dq, Dr, n1, n2);
+            if (x1 == legD1) {
+                Nd1 = n1;
+                exponent1 = exponent;
+                exp1 = e;
+                haveNd1 = true;
+            }
+        };
+        switch (optionType) {
+            case CallOption: europeanLeg(gd1, CumulativeNormal(gd2), CallValueFrom); break;
+            case PutOption: europeanLeg(-gd1, CumulativeNormal(-gd2), PutValueFrom); break;
+            default: european = EuropeanValueFrom(optionType, price, X, Dq, Dr, gd1, gd2); break;
+        }
+        if (!haveNd1) Nd1 = normalAt(x1, exponent1, exp1);
+        const double densityExponent = -x1 * x1 * 0.5;
+        const double density =
+            NormalDensityFromExp(densityExponent == exponent1 ? exp1 : std::exp(densityExponent));
         rhs = european + phi * (1 - carryDiscount * Nd1) * price / Q;
-        bi = phi * (1 - phi * carryDiscount * NormalDensity(phi * d1) / volTime) / Q +
-             (1 - 1 / Q) * phi * carryDiscount * Nd1;
+        bi = phi * (1 - phi * carryDiscount * density / volTime) / Q + (1 - 1 / Q) * phi * carryDiscount * Nd1;
     };
 
     evaluateAt(Si);
-    if (phi * bi == 1) return 0;
+    if (phi * bi == 1) return point;
     for (int steps = 0;; ++steps) {
         const double gap = std::fabs(lhs - rhs) / X;
-        if (std::isnan(gap)) return 0;
-        if (gap <= kCriticalPriceTolerance) return Si;
-        if (steps == kMaxCriticalPriceSteps) return 0;
+        if (std::isnan(gap)) return point;
+        if (gap <= kCriticalPriceTolerance) {
+            point = CriticalPoint{Si, K, carryDiscount, Nd1};
+            return point;
+        }
+        if (steps == kMaxCriticalPriceSteps) return point;
         Si = (phi * rhs + X - phi * bi * Si) / (1 - phi * bi);
-        if (!IsUsablePrice(Si)) return 0;
+        if (!IsUsablePrice(Si)) return point;
         evaluateAt(Si);
     }
 }
 
-double BawPremium(std::int32_t optionType, double phi, double S, double X, double T, double s, double r, double q,
-                  double dividendPV, double& criticalPrice) {
+// BawPremium with the leg's discount factors at hand.
+double PremiumOver(std::int32_t optionType, double phi, double S, double X, double T, double s, double r, double q,
+                   const LegDiscounts& leg, double& criticalPrice) {
     const double b = r - q;
-    criticalPrice = BawCriticalPrice(optionType, phi, X, T, r, b, s, dividendPV);
+    const CriticalPoint point = SearchCriticalPrice(optionType, phi, X, T, r, b, s, leg);
+    criticalPrice = point.price;
     const double Sstar = criticalPrice;
     if (Sstar == 0) return 0;
 
     const double variance = s * s;
     const double Nn = 2 * b / variance;
-    const double K = 1 - std::exp(-r * T);
-    const double Mk = 2 * r / (variance * K);
-    const double d1 = (std::log(Sstar / X) + (b + variance / 2) * T) / (s * std::sqrt(T));
+    const double Mk = 2 * r / (variance * point.K);
     const double Q = (-(Nn - 1) + phi * std::sqrt((Nn - 1) * (Nn - 1) + 4 * Mk)) / 2;
-    const double A = phi * (Sstar / Q) * (1 - std::exp((b - r) * T) * CumulativeNormal(phi * d1));
+    // N(phi * d1) at S* is the search's last: d1 = (log(S*/X) + (b + variance/2) T) / (s sqrt(T)).
+    const double A = phi * (Sstar / Q) * (1 - point.carryDiscount * point.Nd1);
 
     // Far from S* the power is negligible or overflows: no premium.
     const double ratio = S / Sstar;
@@ -94,17 +163,31 @@ double BawPremium(std::int32_t optionType, double phi, double S, double X, doubl
     return A * Power(ratio, Q);
 }
 
+}  // namespace
+
+double BawCriticalPrice(std::int32_t optionType, double phi, double X, double T, double r, double b, double s,
+                        double /*dividendPV*/) {
+    return SearchCriticalPrice(optionType, phi, X, T, r, b, s, DiscountsOf(T, r, r - b)).price;
+}
+
+double BawPremium(std::int32_t optionType, double phi, double S, double X, double T, double s, double r, double q,
+                  double /*dividendPV*/, double& criticalPrice) {
+    return PremiumOver(optionType, phi, S, X, T, s, r, q, DiscountsOf(T, r, q), criticalPrice);
+}
+
 double BawLegValue(std::int32_t optionType, double phi, double S, double X, double T, double s, double r, double q,
-                   double dividendPV) {
+                   double /*dividendPV*/) {
     const double b = r - q;
     double d1 = 0, d2 = 0;
     const bool haveD1D2 = ComputeD1D2(Whaleys, d1, d2, S, X, r, q, T, T, s);
-    const double european = GbsValue(European, optionType, S, X, T, T, s, r, q, d1, d2, dividendPV);
+    // GbsValue's European value, its discount factors kept for the search.
+    const LegDiscounts leg = DiscountsOf(T, r, q);
+    const double european = EuropeanValueFrom(optionType, S, X, leg.Dq, leg.Dr, d1, d2);
     // A call on an asset that costs nothing to carry is never exercised early.
     if (b >= r && optionType == CallOption && haveD1D2) return european;
 
     double criticalPrice = 0;
-    const double premium = BawPremium(optionType, phi, S, X, T, s, r, q, dividendPV, criticalPrice);
+    const double premium = PremiumOver(optionType, phi, S, X, T, s, r, q, leg, criticalPrice);
     if (optionType == CallOption) {
         // S* = 0 means the search was abandoned, not that every price is
         // worth exercising: the call keeps its European value, as the put does.

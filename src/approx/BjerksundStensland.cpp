@@ -35,6 +35,71 @@ double EuropeanCall(double S, double X, double T, double s, double r, double b, 
     return GbsValue(European, CallOption, S, X, T, T, s, r, r - b, d1, d2, dividendPV);
 }
 
+// What the phi terms of one call value share: the same I and S in all five,
+// H = I or X. Taken once, each the very call BjsPhi makes, so the terms keep
+// their bits.
+struct PhiCommon {
+    double S, X, T, r, b, variance;
+    double carryOverVariance;  // 2 * b / variance
+    double volTime;
+    double log10S, log10IS;
+    double ratioIS;      // I / S
+    double logISTerm;    // 2 * log(I / S) / volTime
+    double logSI, logSX;  // log(S / H) for H = I and H = X
+};
+
+PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double b, double s, double log10S) {
+    PhiCommon c{};
+    c.S = S;
+    c.X = X;
+    c.T = T;
+    c.r = r;
+    c.b = b;
+    c.variance = s * s;
+    c.carryOverVariance = 2 * b / c.variance;
+    c.volTime = s * std::sqrt(T);
+    c.log10S = log10S;
+    c.ratioIS = I / S;
+    c.log10IS = std::log10(c.ratioIS);
+    c.logISTerm = 2 * std::log(c.ratioIS) / c.volTime;
+    c.logSI = std::log(S / I);
+    c.logSX = std::log(S / X);
+    return c;
+}
+
+// BjsPhi(S, T, gamma, I, I, ...) and, when `withX`, BjsPhi(S, T, gamma, X, I,
+// ...) as two consecutive calls give them: the factors that depend on gamma
+// alone (exp(lambda), S^gamma, (I/S)^kappa) are taken once, and the powers
+// only where BjsPhi would take them, so a power that fails still fails.
+// Returns whether S^gamma was taken (then in powerS).
+bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double& phiX, double& powerS,
+             bool& overflow) {
+    phiI = 0;
+    if (withX) phiX = 0;
+    const double lambda = (-c.r + gamma * c.b + gamma * (gamma - 1) * c.variance / 2) * c.T;
+    const double drift = (c.b + (gamma - 0.5) * c.variance) * c.T;
+    const double kappa = c.carryOverVariance + (2 * gamma - 1);
+    if (lambda > kMaxDecimalExponent) overflow = true;
+    if (gamma * c.log10S > kMaxDecimalExponent || kappa * c.log10IS > kMaxDecimalExponent) overflow = true;
+    if (overflow) return false;
+
+    // pow(x, 0) is 1 for every x, and for a positive finite x Power neither
+    // fails nor differs from pow: the term on gamma = 0 needs no call.
+    powerS = gamma == 0 && c.S > 0 && std::isfinite(c.S) ? 1.0 : Power(c.S, gamma);
+    const double scale = std::exp(lambda) * powerS;
+    const double powerIS = Power(c.ratioIS, kappa);
+    const double dI = -(c.logSI + drift) / c.volTime;
+    phiI = scale * (CumulativeNormal(dI) - powerIS * CumulativeNormal(dI - c.logISTerm));
+    if (!withX) return true;
+    if (c.X <= 0) {
+        overflow = true;
+        return true;
+    }
+    const double dX = -(c.logSX + drift) / c.volTime;
+    phiX = scale * (CumulativeNormal(dX) - powerIS * CumulativeNormal(dX - c.logISTerm));
+    return true;
+}
+
 }  // namespace
 
 double BjsPhi(double S, double T, double gamma, double H, double I, double r, double b, double s, bool& overflow) {
@@ -84,17 +149,20 @@ double BjsCallValue(double S, double X, double T, double s, double r, double b, 
     double value = 0;
     if (!overflow && I > 0) {
         if (S >= I) return S - X;
+        const double log10S = std::log10(S);
         if ((beta < 0 && beta * std::log10(I) > kMaxDecimalExponent) ||
-            (beta > 0 && beta * std::log10(S) > kMaxDecimalExponent)) {
+            (beta > 0 && beta * log10S > kMaxDecimalExponent)) {
             overflow = true;
         } else {
             const double alpha = (I - X) * Power(I, -beta);
-            const double phiBeta = BjsPhi(S, T, beta, I, I, r, b, s, overflow);
-            const double phiOneI = BjsPhi(S, T, 1, I, I, r, b, s, overflow);
-            const double phiOneX = BjsPhi(S, T, 1, X, I, r, b, s, overflow);
-            const double phiZeroI = BjsPhi(S, T, 0, I, I, r, b, s, overflow);
-            const double phiZeroX = BjsPhi(S, T, 0, X, I, r, b, s, overflow);
-            value = alpha * Power(S, beta) - alpha * phiBeta + phiOneI - phiOneX - X * phiZeroI + X * phiZeroX;
+            const PhiCommon common = MakePhiCommon(S, X, T, I, r, b, s, log10S);
+            double phiBeta = 0, phiOneI = 0, phiOneX = 0, phiZeroI = 0, phiZeroX = 0;
+            double powerSBeta = 0, unused = 0;
+            const bool havePowerSBeta = PhiPair(common, beta, false, phiBeta, unused, powerSBeta, overflow);
+            PhiPair(common, 1, true, phiOneI, phiOneX, unused, overflow);
+            PhiPair(common, 0, true, phiZeroI, phiZeroX, unused, overflow);
+            if (!havePowerSBeta) powerSBeta = Power(S, beta);
+            value = alpha * powerSBeta - alpha * phiBeta + phiOneI - phiOneX - X * phiZeroI + X * phiZeroX;
         }
     }
     if (overflow || I < 0) {

@@ -19,9 +19,7 @@ bool ComputeD1D2(std::int32_t modelNumber, double& d1, double& d2, double S, dou
         d1 = (std::log(S / K) + (r - q) * T + s * s / 2 * Tt) / volTime;
         d2 = d1 - volTime;
     } else {
-        const double volTime = s * std::sqrt(T);
-        d1 = (std::log(S / K) + (r - q + s * s / 2) * T) / volTime;
-        d2 = d1 - volTime;
+        D1D2FromLog(std::log(S / K), s * std::sqrt(T), r, q, T, s, d1, d2);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "core/OptionStatistics.h"
 
 #include <cfenv>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 
@@ -9,7 +10,15 @@
 
 namespace kestrix {
 
-double CumulativeNormal(double x) noexcept {
+namespace {
+
+// N(x) in two steps, one body for the whole function and for the steps.
+[[gnu::always_inline]] inline double NormalExponent(double x) noexcept {
+    const long double c = std::fabs(x);
+    return static_cast<double>(-c * c * 0.5L);
+}
+
+[[gnu::always_inline]] inline double NormalFromExp(double x, double expOfExponent) noexcept {
     // Constants as published; the polynomial is evaluated in extended
     // precision and rounded to double once at the end. The exponential is the
     // double one: the extended one costs four times as much for the same
@@ -24,7 +33,7 @@ double CumulativeNormal(double x) noexcept {
 
     const long double c = std::fabs(x);
     const long double k = 1.0L / (1.0L + p * c);
-    const long double n = (1.0L / std::sqrt(twoPi)) * std::exp(static_cast<double>(-c * c * 0.5L));
+    const long double n = (1.0L / std::sqrt(twoPi)) * expOfExponent;
     const long double k2 = k * k;
     const long double k3 = k2 * k;
     const long double k4 = k3 * k;
@@ -33,9 +42,19 @@ double CumulativeNormal(double x) noexcept {
     return x >= 0 ? v : 1.0 - v;
 }
 
-double NormalDensity(double x) noexcept {
-    return static_cast<double>(std::exp(-x * x * 0.5) * (1.0L / std::sqrt(6.28318530717958L)));
+}  // namespace
+
+double CumulativeNormalExponent(double x) noexcept { return NormalExponent(x); }
+
+double CumulativeNormalFromExp(double x, double expOfExponent) noexcept { return NormalFromExp(x, expOfExponent); }
+
+double CumulativeNormal(double x) noexcept { return NormalFromExp(x, std::exp(NormalExponent(x))); }
+
+double NormalDensityFromExp(double expOfExponent) noexcept {
+    return static_cast<double>(expOfExponent * (1.0L / std::sqrt(6.28318530717958L)));
 }
+
+double NormalDensity(double x) noexcept { return NormalDensityFromExp(std::exp(-x * x * 0.5)); }
 
 std::int32_t Sign(double x) noexcept { return x < 0 ? -1 : (x > 0 ? 1 : 0); }
 
@@ -104,16 +123,10 @@ std::int32_t MathErrorHandler(MathErrorRecord& record) {
     return 0;
 }
 
-double Power(double base, double exponent) {
-    // The common case needs no error check. With a positive finite base, a
-    // finite exponent and |exponent * log2(base)| below 1000 (log2(base) lies
-    // within one of ilogb(base)) the result is far inside the normal range:
-    // pow cannot fail, divide by zero, overflow or underflow. Reading the
-    // flags waits for all floating-point work in flight and cost more than
-    // pow itself; only the other cases pay for it.
-    if (base > 0 && std::isfinite(base) && std::isfinite(exponent) &&
+double CheckedPower(double base, double exponent) {
+    if (std::isfinite(exponent) && base > 0 && !(base >= DBL_MIN) &&
         std::fabs(exponent) * (std::abs(std::ilogb(base)) + 1) < 1000) {
-        return std::pow(base, exponent);
+        return std::pow(base, exponent);  // a positive subnormal base, far enough inside
     }
     // glibc has no error hook for pow: watch the floating-point flags around
     // the call instead, and leave the caller's flags as they were.

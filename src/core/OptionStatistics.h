@@ -3,7 +3,10 @@
 // conventions.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 namespace kestrix {
 
@@ -12,6 +15,16 @@ double CumulativeNormal(double x) noexcept;
 
 // n(x), the standard normal density.
 double NormalDensity(double x) noexcept;
+
+// The two functions in two steps, for callers that need N(x) and n(x) at the same
+// point: each takes exp of its exponent, -x * x / 2 as it rounds it (N in
+// extended precision, n in double), and where the two exponents agree one
+// exp serves both. CumulativeNormal(x) is CumulativeNormalFromExp(x,
+// exp(CumulativeNormalExponent(x))); NormalDensity(x) is
+// NormalDensityFromExp(exp(-x * x * 0.5)).
+double CumulativeNormalExponent(double x) noexcept;
+double CumulativeNormalFromExp(double x, double expOfExponent) noexcept;
+double NormalDensityFromExp(double expOfExponent) noexcept;
 
 // M(a, b; rho), Drezner's five-point Gauss rule, in extended precision.
 long double BivariateNormal(long double a, long double b, long double rho) noexcept;
@@ -46,10 +59,28 @@ struct MathErrorRecord {
 // handled: returns 0.
 std::int32_t MathErrorHandler(MathErrorRecord& record);
 
+// Power beyond its common case: subnormal bases, and the error check.
+double CheckedPower(double base, double exponent);
+
 // base^exponent through the maths library, with its errors (domain,
 // singularity, overflow, underflow) routed to MathErrorHandler. Every power
 // the models take goes through here; the lattice's node powers do not.
-double Power(double base, double exponent);
+inline double Power(double base, double exponent) {
+    // The common case needs no error check. With a positive finite base, a
+    // finite exponent and |exponent * log2(base)| below 1000 (log2(base) lies
+    // within one of ilogb(base)) the result is far inside the normal range:
+    // pow cannot fail, divide by zero, overflow or underflow. Reading the
+    // flags waits for all floating-point work in flight and cost more than
+    // pow itself; only the other cases pay for it. A normal base's ilogb is
+    // its exponent field, read here rather than through a library call.
+    const auto field = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(base) >> 52);  // sign, exponent
+    constexpr std::int32_t kBias = 1023;
+    if (field >= 1 && field <= 2 * kBias && std::isfinite(exponent) &&
+        std::fabs(exponent) * (std::abs(field - kBias) + 1) < 1000) {
+        return std::pow(base, exponent);
+    }
+    return CheckedPower(base, exponent);
+}
 
 // rate := m * ln(1 + rate / m). Always succeeds.
 bool PeriodicToContinuous(double& rate, double m) noexcept;

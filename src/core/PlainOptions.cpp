@@ -23,25 +23,11 @@ double VarianceTime(std::int32_t modelNumber, double t, double T) noexcept {
     return modelNumber == GenBlackScholesFrench ? t : T;
 }
 
-double CallValue(double S, double X, double T, double r, double q, double d1, double d2) noexcept {
-    const double Dq = std::exp(((r - q) - r) * T);
-    const double Dr = std::exp(-r * T);
-    return S * Dq * CumulativeNormal(d1) - X * Dr * CumulativeNormal(d2);
-}
-
-double PutValue(double S, double X, double T, double r, double q, double d1, double d2) noexcept {
-    const double Dq = std::exp(((r - q) - r) * T);
-    const double Dr = std::exp(-r * T);
-    return X * Dr * CumulativeNormal(-d2) - S * Dq * CumulativeNormal(-d1);
-}
-
 double EuropeanValue(std::int32_t optionType, double S, double X, double T, double r, double q, double d1,
                      double d2) noexcept {
-    switch (optionType) {
-        case CallOption: return CallValue(S, X, T, r, q, d1, d2);
-        case PutOption: return PutValue(S, X, T, r, q, d1, d2);
-        default: return CallValue(S, X, T, r, q, d1, d2) + PutValue(S, X, T, r, q, d1, d2);
-    }
+    const double Dq = std::exp(((r - q) - r) * T);
+    const double Dr = std::exp(-r * T);
+    return EuropeanValueFrom(optionType, S, X, Dq, Dr, d1, d2);
 }
 
 double CallTheta(double S, double X, double tau, double T, double sigma, double r, double q, double d1, double d2,
@@ -89,6 +75,17 @@ double IntrinsicPayoff(std::int32_t optionType, double S, double X, double /*t*/
         case CallOption: return std::max(spot - X, 0.0);
         case PutOption: return std::max(X - spot, 0.0);
         default: return std::max(spot - X, 0.0) + std::max(X - spot, 0.0);
+    }
+}
+
+double EuropeanValueFrom(std::int32_t optionType, double S, double X, double Dq, double Dr, double d1,
+                         double d2) noexcept {
+    switch (optionType) {
+        case CallOption: return CallValueFrom(S, X, Dq, Dr, CumulativeNormal(d1), CumulativeNormal(d2));
+        case PutOption: return PutValueFrom(S, X, Dq, Dr, CumulativeNormal(-d1), CumulativeNormal(-d2));
+        default:
+            return CallValueFrom(S, X, Dq, Dr, CumulativeNormal(d1), CumulativeNormal(d2)) +
+                   PutValueFrom(S, X, Dq, Dr, CumulativeNormal(-d1), CumulativeNormal(-d2));
     }
 }
 

@@ -21,6 +21,22 @@ double GeneralizedBlackScholes(std::int32_t modelNumber, std::int32_t exerciseTy
 double GbsValue(std::int32_t exerciseType, std::int32_t optionType, double S, double X, double t, double T,
                 double sigma, double r, double q, double d1, double d2, double dividendPV) noexcept;
 
+// The European legs of GbsValue from their discount factors, Dq = exp(((r - q)
+// - r) * T) and Dr = exp(-r * T), and normal probabilities: N(d1), N(d2) for
+// the call, N(-d1), N(-d2) for the put. For searches that re-price one option
+// at many asset prices.
+inline double CallValueFrom(double S, double X, double Dq, double Dr, double Nd1, double Nd2) noexcept {
+    return S * Dq * Nd1 - X * Dr * Nd2;
+}
+inline double PutValueFrom(double S, double X, double Dq, double Dr, double NminusD1, double NminusD2) noexcept {
+    return X * Dr * NminusD2 - S * Dq * NminusD1;
+}
+
+// GbsValue's European value (a straddle adds both legs) from the discount
+// factors and d1, d2.
+double EuropeanValueFrom(std::int32_t optionType, double S, double X, double Dq, double Dr, double d1,
+                         double d2) noexcept;
+
 // Exercise value on the asset price before the dividend adjustment.
 double IntrinsicPayoff(std::int32_t optionType, double S, double X, double t, double T, double sigma, double r,
                        double q, double dividendPV) noexcept;

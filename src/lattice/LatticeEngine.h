@@ -68,6 +68,11 @@ struct Lattice {
     const double* down;
     double offset;        // exercise offset of the level being processed
     double values[2][kNodeCapacity];  // per leg
+    // Filled by RollBackTree for an American lattice: S * up[j] for the
+    // in-range j, and down[top - k] at k, so that the exercise prices of a
+    // level, S * up[j] * down[i - j], read both tables forwards.
+    double assetUp[kNodeCapacity];
+    double downReversed[kNodeCapacity];
 };
 
 // Values of one leg read at the extended tree's capture points.
@@ -107,16 +112,23 @@ double RollBackWork(int count, int legs, int top, int originLevel, double dt, co
 // `dividendCount` dates, at four rates when `rateBumped`.
 double LatticeWorkLimit(std::int32_t dividendCount, bool rateBumped) noexcept;
 
+// How the node loop runs: all forms give the same values bit for bit. Widest
+// takes the widest vector form the build and the processor offer (four nodes
+// at a time with AVX, else two with SSE2); the others exist so that tests can
+// hold each form against the rest.
+enum class NodeLoop { Widest, Pairs, OneNode };
+
 // Backward induction from level top - 1 down to 0 for `count` lattices taken in
 // groups of `groupSize` (1 or 2): each group's first lattice is tested by
 // MagnitudeGuard and its verdict applies to the whole group. Level i lies at
 // time (i - originLevel) * dt. When `captures` is given (the extended tree,
-// originLevel 2) it receives each lattice's capture points per leg. Returns
-// false when MagnitudeGuard stopped the pass, or without starting it when
-// its work would exceed `workLimit`.
+// originLevel 2) it receives each lattice's capture points per leg. An
+// American lattice's exercise is tested at S * up[j] * down[i - j] (see
+// assetUp). Returns false when MagnitudeGuard stopped the pass, or without
+// starting it when its work would exceed `workLimit`.
 bool RollBackTree(Lattice* lattices, int count, int groupSize, const Legs& legs, int top, int originLevel,
                   double dt, int inRange, const DividendSchedule& dividends, LegCapture (*captures)[2],
-                  double workLimit) noexcept;
+                  double workLimit, NodeLoop loop = NodeLoop::Widest) noexcept;
 
 // Level-0 value of a lattice, legs added.
 double RootValue(const Lattice& lattice, const Legs& legs) noexcept;

@@ -283,12 +283,18 @@ bool PrepareRequest(PricingRequest& rq, std::int32_t& errorCode, PreparedInputs&
         rq.DividendAmount = 0;
     }
 
-    // The lattice and the Eurodollar front end form their own d1/d2.
-    if (rq.ModelNumber != CRRBinomial && rq.ModelNumber != Eurodollars) {
-        return ComputeD1D2(rq.ModelNumber, p.d1, p.d2, rq.AssetPrice, rq.StrikePrice, rq.InterestRate, rq.YieldRate,
-                           rq.TimeExpire, rq.TimeTrading, rq.Volatility);
+    switch (rq.ModelNumber) {
+        // The lattice and the Eurodollar front end form their own d1/d2.
+        case CRRBinomial:
+        case Eurodollars: return true;
+        // The American approximations form theirs at every point they price:
+        // of ComputeD1D2 they need only its verdict on the inputs.
+        case Whaleys:
+        case AmericanBS: return !(rq.AssetPrice < 0 || rq.StrikePrice <= 0);
+        default:
+            return ComputeD1D2(rq.ModelNumber, p.d1, p.d2, rq.AssetPrice, rq.StrikePrice, rq.InterestRate,
+                               rq.YieldRate, rq.TimeExpire, rq.TimeTrading, rq.Volatility);
     }
-    return true;
 }
 
 void LaunchPlainOption(PricingRequest& request, std::int32_t& errorCode, double& result) {

@@ -29,6 +29,8 @@ struct PreparedInputs {
     double YieldRateDown = 0;
     double YieldRateUp = 0;
     double YieldRateUp2 = 0;
+    // Left 0 for the models that form their own (lattice, Eurodollar, the
+    // American approximations).
     double d1 = 0;
     double d2 = 0;
 };
