@@ -120,6 +120,10 @@ TEST(CallBounds, DividendStepGivesTheStraightforwardLoopsBits) {
         {5e-6, 0.5, 0.05, 1e-7, 0.1, 0.05},     // a tiny asset price
         {100, 1e4, 0.02, 1e-6, 0.5, 0.75},      // a long expiry
         {100, 1, 1e30, 3, 0.2, 0.2},            // an enormous rate
+        {100, 1e3, 5, 0.01, 0.5, 1e-2},         // discount factors vanish after 150 of 1000 years
+        {100, 1, 1e30, std::numeric_limits<double>::infinity(), 0.2, 0.2},  // infinite payments, vanished discounts
+        {100, 2e3, 0.5, 1e-300, 0.1, 0.1},      // payments underflow long before the discount factors
+        {100, 1e3, 1e-7, 1e-3, 0.5, 0.5},       // a bumped rate at or below 0 (Rho): factors above 1
     };
     const std::int32_t models[] = {BSGen, CRRBinomial, RGWCall, PseudoAmericanModel, Whaleys};
     const std::int32_t functions[] = {Theoretical, Delta, Gamma, Theta, Rho, Psi, Lambda, ImpliedVol};
@@ -151,7 +155,7 @@ TEST(CallBounds, DividendStepGivesTheStraightforwardLoopsBits) {
             }
         }
     }
-    EXPECT_EQ(compared, 10 * 5 * 8 * 4);
+    EXPECT_EQ(compared, 14 * 5 * 8 * 4);
 }
 
 // ---------------------------------------------------------------------------

@@ -202,15 +202,25 @@ bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
     const bool rateBumped = optionFunction == Rho || (optionFunction == Psi && modelNumber == RGWCall);
     const double rates[4] = {r, rateBumped ? r - h : r, rateBumped ? r + h : r, rateBumped ? r + 2 * h : r};
     double pv[4] = {0, 0, 0, 0};
+    // Adds the payment at t; true when it added exactly nothing because every
+    // discount factor has underflowed to 0.
     const auto addPayment = [&](double t) {
         if (!rateBumped) {
             // One rate: one discount factor serves all four sums (a schedule
             // may have 1e8 dates, and the exponential is the loop's cost).
-            const double payment = D * std::exp(-r * t);
+            const double discount = std::exp(-r * t);
+            const double payment = D * discount;
             for (double& sum : pv) sum += payment;
-            return;
+            return discount == 0 && payment == 0;
         }
-        for (int k = 0; k < 4; ++k) pv[k] += D * std::exp(-rates[k] * t);
+        bool vanished = true;
+        for (int k = 0; k < 4; ++k) {
+            const double discount = std::exp(-rates[k] * t);
+            const double payment = D * discount;
+            pv[k] += payment;
+            vanished = vanished && discount == 0 && payment == 0;
+        }
+        return vanished;
     };
 
     std::int32_t count = 1;
@@ -237,7 +247,11 @@ bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
                 break;
             }
             if (i >= maxDates) return false;
-            addPayment(t1 + i * f);
+            // Discount factors that have all underflowed to 0 belong to
+            // positive rates, so every later date's are 0 too: the rest of
+            // the schedule would leave the sums, and this loop's test, as
+            // they are.
+            if (addPayment(t1 + i * f)) break;
         }
         count = n + 1;
     }
