@@ -1,6 +1,7 @@
 #include "approx/BjerksundStensland.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "approx/ApproxFrame.h"
@@ -84,8 +85,17 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     if (overflow) return false;
 
     // pow(x, 0) is 1 for every x, and for a positive finite x Power neither
-    // fails nor differs from pow: the term on gamma = 0 needs no call.
-    powerS = gamma == 0 && c.S > 0 && std::isfinite(c.S) ? 1.0 : Power(c.S, gamma);
+    // fails nor differs from pow: the term on gamma = 0 needs no call. Nor does
+    // the one on gamma = 1 for a positive normal x: pow(x, 1) is x exactly (its
+    // error stays below one unit in the last place, and x is representable),
+    // with no exception raised.
+    if (gamma == 0 && c.S > 0 && std::isfinite(c.S)) {
+        powerS = 1.0;
+    } else if (gamma == 1 && c.S >= DBL_MIN && c.S <= DBL_MAX) {
+        powerS = c.S;
+    } else {
+        powerS = Power(c.S, gamma);
+    }
     const double scale = std::exp(lambda) * powerS;
     const double powerIS = Power(c.ratioIS, kappa);
     const double dI = -(c.logSI + drift) / c.volTime;
