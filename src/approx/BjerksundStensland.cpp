@@ -68,6 +68,14 @@ PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double
     return c;
 }
 
+// N(a) - w * N(b), each N as CumulativeNormal takes it: both exponentials
+// first, then the two polynomials side by side rather than one after the other.
+double NormalDifference(double a, double w, double b) {
+    const double expA = std::exp(CumulativeNormalExponent(a));
+    const double expB = std::exp(CumulativeNormalExponent(b));
+    return CumulativeNormalFromExp(a, expA) - w * CumulativeNormalFromExp(b, expB);
+}
+
 // BjsPhi(S, T, gamma, I, I, ...) and, when `withX`, BjsPhi(S, T, gamma, X, I,
 // ...) as two consecutive calls give them: the factors that depend on gamma
 // alone (exp(lambda), S^gamma, (I/S)^kappa) are taken once, and the powers
@@ -99,14 +107,14 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     const double scale = std::exp(lambda) * powerS;
     const double powerIS = Power(c.ratioIS, kappa);
     const double dI = -(c.logSI + drift) / c.volTime;
-    phiI = scale * (CumulativeNormal(dI) - powerIS * CumulativeNormal(dI - c.logISTerm));
+    phiI = scale * NormalDifference(dI, powerIS, dI - c.logISTerm);
     if (!withX) return true;
     if (c.X <= 0) {
         overflow = true;
         return true;
     }
     const double dX = -(c.logSX + drift) / c.volTime;
-    phiX = scale * (CumulativeNormal(dX) - powerIS * CumulativeNormal(dX - c.logISTerm));
+    phiX = scale * NormalDifference(dX, powerIS, dX - c.logISTerm);
     return true;
 }
 
