@@ -101,8 +101,8 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
             e = std::exp(exponent);
             return CumulativeNormalFromExp(x, e);
         };
-        // Both exponentials before either polynomial: the two N are
-        // independent, and the search waits for both at every step.
+        // Both exponentials before either polynomial (as CumulativeNormalPair):
+        // the two N are independent, and the search waits for both at every step.
         const auto europeanLeg = [&](double legD1, double legD2, auto value) {
             const double exponent = CumulativeNormalExponent(legD1);
             const double e = std::exp(exponent);

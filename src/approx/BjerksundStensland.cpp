@@ -68,12 +68,11 @@ PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double
     return c;
 }
 
-// N(a) - w * N(b), each N as CumulativeNormal takes it: both exponentials
-// first, then the two polynomials side by side rather than one after the other.
+// N(a) - w * N(b).
 double NormalDifference(double a, double w, double b) {
-    const double expA = std::exp(CumulativeNormalExponent(a));
-    const double expB = std::exp(CumulativeNormalExponent(b));
-    return CumulativeNormalFromExp(a, expA) - w * CumulativeNormalFromExp(b, expB);
+    double Na = 0, Nb = 0;
+    CumulativeNormalPair(a, b, Na, Nb);
+    return Na - w * Nb;
 }
 
 // BjsPhi(S, T, gamma, I, I, ...) and, when `withX`, BjsPhi(S, T, gamma, X, I,

@@ -53,6 +53,15 @@ double NormalDensity(double x) noexcept;
     return x >= 0 ? v : 1.0 - v;
 }
 
+// CumulativeNormal at two points, both exponentials before either
+// polynomial: callers that need both wait for both, and the two chains overlap.
+[[gnu::always_inline]] inline void CumulativeNormalPair(double a, double b, double& Na, double& Nb) noexcept {
+    const double expA = std::exp(CumulativeNormalExponent(a));
+    const double expB = std::exp(CumulativeNormalExponent(b));
+    Na = CumulativeNormalFromExp(a, expA);
+    Nb = CumulativeNormalFromExp(b, expB);
+}
+
 [[gnu::always_inline]] inline double NormalDensityFromExp(double expOfExponent) noexcept {
     return static_cast<double>(expOfExponent * (1.0L / std::sqrt(6.28318530717958L)));
 }
