@@ -106,14 +106,21 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     const double scale = std::exp(lambda) * powerS;
     const double powerIS = Power(c.ratioIS, kappa);
     const double dI = -(c.logSI + drift) / c.volTime;
-    phiI = scale * NormalDifference(dI, powerIS, dI - c.logISTerm);
-    if (!withX) return true;
-    if (c.X <= 0) {
-        overflow = true;
+    if (!withX || c.X <= 0) {
+        phiI = scale * NormalDifference(dI, powerIS, dI - c.logISTerm);
+        if (withX) overflow = true;
         return true;
     }
+    // Both terms' four N at once: four exponentials, then four polynomials.
     const double dX = -(c.logSX + drift) / c.volTime;
-    phiX = scale * NormalDifference(dX, powerIS, dX - c.logISTerm);
+    const double dI2 = dI - c.logISTerm;
+    const double dX2 = dX - c.logISTerm;
+    const double expI = std::exp(CumulativeNormalExponent(dI));
+    const double expI2 = std::exp(CumulativeNormalExponent(dI2));
+    const double expX = std::exp(CumulativeNormalExponent(dX));
+    const double expX2 = std::exp(CumulativeNormalExponent(dX2));
+    phiI = scale * (CumulativeNormalFromExp(dI, expI) - powerIS * CumulativeNormalFromExp(dI2, expI2));
+    phiX = scale * (CumulativeNormalFromExp(dX, expX) - powerIS * CumulativeNormalFromExp(dX2, expX2));
     return true;
 }
 
