@@ -357,5 +357,29 @@ TEST(ReferenceParity, QuadraticApproximationMatchesTheRepricingReference) {
     }
 }
 
+// The shortcuts the approximations take around the normal distribution and
+// the power function: each must give CumulativeNormal's and Power's bits.
+TEST(ReferenceParity, NormalPairAndPowerOfOneMatchTheDirectCalls) {
+    const double points[] = {-40, -8.3, -1.96, -0.5, -1e-300, -0.0, 0.0, 1e-12, 0.3, 1, 2.5, 7.9, 38,
+                             std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()};
+    for (const double a : points) {
+        for (const double b : points) {
+            double Na = 0, Nb = 0;
+            CumulativeNormalPair(a, b, Na, Nb);
+            EXPECT_TRUE(SameBits(Na, CumulativeNormal(a))) << a;
+            EXPECT_TRUE(SameBits(Nb, CumulativeNormal(b))) << b;
+        }
+    }
+    // Phi terms on gamma = 1 take S itself for a positive normal S.
+    const double bases[] = {std::numeric_limits<double>::min(), 1e-300, 1e-17, 0.1, 1, 3.7, 100, 1e150, 1e300,
+                            std::numeric_limits<double>::max()};
+    for (const double x : bases) {
+        for (const double base : {x, std::nextafter(x, 0.0), std::nextafter(x, 2 * x)}) {
+            if (!(base >= std::numeric_limits<double>::min()) || !std::isfinite(base)) continue;
+            EXPECT_TRUE(SameBits(Power(base, 1), base)) << base;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kestrix

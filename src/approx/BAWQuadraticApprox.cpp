@@ -101,9 +101,14 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
             e = std::exp(exponent);
             return CumulativeNormalFromExp(x, e);
         };
-        const auto europeanLeg = [&](double legD1, double n2, auto value) {
-            double exponent = 0, e = 0;
-            const double n1 = normalAt(legD1, exponent, e);
+        // Both exponentials before either polynomial (as CumulativeNormalPair):
+        // the two N are independent, and the search waits for both at every step.
+        const auto europeanLeg = [&](double legD1, double legD2, auto value) {
+            const double exponent = CumulativeNormalExponent(legD1);
+            const double e = std::exp(exponent);
+            const double e2 = std::exp(CumulativeNormalExponent(legD2));
+            const double n1 = CumulativeNormalFromExp(legD1, e);
+            const double n2 = CumulativeNormalFromExp(legD2, e2);
             european = value(price, X, Dq, Dr, n1, n2);
             if (x1 == legD1) {
                 Nd1 = n1;
@@ -113,8 +118,8 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
             }
         };
         switch (optionType) {
-            case CallOption: europeanLeg(gd1, CumulativeNormal(gd2), CallValueFrom); break;
-            case PutOption: europeanLeg(-gd1, CumulativeNormal(-gd2), PutValueFrom); break;
+            case CallOption: europeanLeg(gd1, gd2, CallValueFrom); break;
+            case PutOption: europeanLeg(-gd1, -gd2, PutValueFrom); break;
             default: european = EuropeanValueFrom(optionType, price, X, Dq, Dr, gd1, gd2); break;
         }
         if (!haveNd1) Nd1 = normalAt(x1, exponent1, exp1);

@@ -1,6 +1,7 @@
 #include "approx/BjerksundStensland.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "approx/ApproxFrame.h"
@@ -67,6 +68,13 @@ PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double
     return c;
 }
 
+// N(a) - w * N(b).
+double NormalDifference(double a, double w, double b) {
+    double Na = 0, Nb = 0;
+    CumulativeNormalPair(a, b, Na, Nb);
+    return Na - w * Nb;
+}
+
 // BjsPhi(S, T, gamma, I, I, ...) and, when `withX`, BjsPhi(S, T, gamma, X, I,
 // ...) as two consecutive calls give them: the factors that depend on gamma
 // alone (exp(lambda), S^gamma, (I/S)^kappa) are taken once, and the powers
@@ -84,19 +92,35 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     if (overflow) return false;
 
     // pow(x, 0) is 1 for every x, and for a positive finite x Power neither
-    // fails nor differs from pow: the term on gamma = 0 needs no call.
-    powerS = gamma == 0 && c.S > 0 && std::isfinite(c.S) ? 1.0 : Power(c.S, gamma);
+    // fails nor differs from pow: the term on gamma = 0 needs no call. Nor does
+    // the one on gamma = 1 for a positive normal x: pow(x, 1) is x exactly (its
+    // error stays below one unit in the last place, and x is representable),
+    // with no exception raised.
+    if (gamma == 0 && c.S > 0 && std::isfinite(c.S)) {
+        powerS = 1.0;
+    } else if (gamma == 1 && c.S >= DBL_MIN && c.S <= DBL_MAX) {
+        powerS = c.S;
+    } else {
+        powerS = Power(c.S, gamma);
+    }
     const double scale = std::exp(lambda) * powerS;
     const double powerIS = Power(c.ratioIS, kappa);
     const double dI = -(c.logSI + drift) / c.volTime;
-    phiI = scale * (CumulativeNormal(dI) - powerIS * CumulativeNormal(dI - c.logISTerm));
-    if (!withX) return true;
-    if (c.X <= 0) {
-        overflow = true;
+    if (!withX || c.X <= 0) {
+        phiI = scale * NormalDifference(dI, powerIS, dI - c.logISTerm);
+        if (withX) overflow = true;
         return true;
     }
+    // Both terms' four N at once: four exponentials, then four polynomials.
     const double dX = -(c.logSX + drift) / c.volTime;
-    phiX = scale * (CumulativeNormal(dX) - powerIS * CumulativeNormal(dX - c.logISTerm));
+    const double dI2 = dI - c.logISTerm;
+    const double dX2 = dX - c.logISTerm;
+    const double expI = std::exp(CumulativeNormalExponent(dI));
+    const double expI2 = std::exp(CumulativeNormalExponent(dI2));
+    const double expX = std::exp(CumulativeNormalExponent(dX));
+    const double expX2 = std::exp(CumulativeNormalExponent(dX2));
+    phiI = scale * (CumulativeNormalFromExp(dI, expI) - powerIS * CumulativeNormalFromExp(dI2, expI2));
+    phiX = scale * (CumulativeNormalFromExp(dX, expX) - powerIS * CumulativeNormalFromExp(dX2, expX2));
     return true;
 }
 

@@ -48,7 +48,7 @@ HRESULT ReportFailure(const MethodDescription& method, const char* message) noex
 
 }  // namespace
 
-HRESULT PriceRequest(const MethodDescription& method, PricingRequest request, double* result,
+HRESULT PriceRequest(const MethodDescription& method, PricingRequest&& request, double* result,
                      LaunchFunction launch) noexcept {
     if (result == nullptr) return E_POINTER;
     double value = 0;

@@ -18,8 +18,10 @@ using LaunchFunction = void (*)(PricingRequest& request, std::int32_t& errorCode
 // the value (S_OK), with S_OK and 0 for a maths-library failure
 // ("EInvalidOp") or a value that is not finite, or with the failure: error
 // information installed for `method` and ErrorCode returned (DISP_E_EXCEPTION
-// when no code was set). `result` is written only on success.
-HRESULT PriceRequest(const MethodDescription& method, PricingRequest request, double* result,
+// when no code was set). `result` is written only on success. The request is
+// taken by reference: a large argument passed by value is built once and then
+// copied, and the copy read back in wider pieces than it was written stalls.
+HRESULT PriceRequest(const MethodDescription& method, PricingRequest&& request, double* result,
                      LaunchFunction launch = LaunchPlainOption) noexcept;
 
 class TOptionsImpl final : public IKestrix, public ISupportErrorInfo {

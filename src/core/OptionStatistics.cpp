@@ -10,48 +10,8 @@
 
 namespace kestrix {
 
-namespace {
-
-// N(x) in two steps, one body for the whole function and for the steps.
-[[gnu::always_inline]] inline double NormalExponent(double x) noexcept {
-    const long double c = std::fabs(x);
-    return static_cast<double>(-c * c * 0.5L);
-}
-
-[[gnu::always_inline]] inline double NormalFromExp(double x, double expOfExponent) noexcept {
-    // Constants as published; the polynomial is evaluated in extended
-    // precision and rounded to double once at the end. The exponential is the
-    // double one: the extended one costs four times as much for the same
-    // rounded result in all but a few cases.
-    constexpr long double p = 0.2316419L;
-    constexpr long double b1 = 0.31938153L;
-    constexpr long double b2 = -0.356563782L;
-    constexpr long double b3 = 1.781477937L;
-    constexpr long double b4 = -1.821255978L;
-    constexpr long double b5 = 1.330274429L;
-    constexpr long double twoPi = 6.28318530717958L;
-
-    const long double c = std::fabs(x);
-    const long double k = 1.0L / (1.0L + p * c);
-    const long double n = (1.0L / std::sqrt(twoPi)) * expOfExponent;
-    const long double k2 = k * k;
-    const long double k3 = k2 * k;
-    const long double k4 = k3 * k;
-    const long double k5 = k4 * k;
-    const double v = static_cast<double>(1.0L - n * (b1 * k + b2 * k2 + b3 * k3 + b4 * k4 + b5 * k5));
-    return x >= 0 ? v : 1.0 - v;
-}
-
-}  // namespace
-
-double CumulativeNormalExponent(double x) noexcept { return NormalExponent(x); }
-
-double CumulativeNormalFromExp(double x, double expOfExponent) noexcept { return NormalFromExp(x, expOfExponent); }
-
-double CumulativeNormal(double x) noexcept { return NormalFromExp(x, std::exp(NormalExponent(x))); }
-
-double NormalDensityFromExp(double expOfExponent) noexcept {
-    return static_cast<double>(expOfExponent * (1.0L / std::sqrt(6.28318530717958L)));
+double CumulativeNormal(double x) noexcept {
+    return CumulativeNormalFromExp(x, std::exp(CumulativeNormalExponent(x)));
 }
 
 double NormalDensity(double x) noexcept { return NormalDensityFromExp(std::exp(-x * x * 0.5)); }

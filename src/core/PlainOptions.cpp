@@ -80,9 +80,14 @@ double IntrinsicPayoff(std::int32_t optionType, double S, double X, double /*t*/
 
 double EuropeanValueFrom(std::int32_t optionType, double S, double X, double Dq, double Dr, double d1,
                          double d2) noexcept {
+    double n1 = 0, n2 = 0;
     switch (optionType) {
-        case CallOption: return CallValueFrom(S, X, Dq, Dr, CumulativeNormal(d1), CumulativeNormal(d2));
-        case PutOption: return PutValueFrom(S, X, Dq, Dr, CumulativeNormal(-d1), CumulativeNormal(-d2));
+        case CallOption:
+            CumulativeNormalPair(d1, d2, n1, n2);
+            return CallValueFrom(S, X, Dq, Dr, n1, n2);
+        case PutOption:
+            CumulativeNormalPair(-d1, -d2, n1, n2);
+            return PutValueFrom(S, X, Dq, Dr, n1, n2);
         default:
             return CallValueFrom(S, X, Dq, Dr, CumulativeNormal(d1), CumulativeNormal(d2)) +
                    PutValueFrom(S, X, Dq, Dr, CumulativeNormal(-d1), CumulativeNormal(-d2));
