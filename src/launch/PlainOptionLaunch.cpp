@@ -95,8 +95,14 @@ bool ValidateAndConvert(PricingRequest& rq, std::int32_t& errorCode) {
     if (rq.TimeExpire < 1e-7) rq.TimeExpire = 1e-7;
     if (rq.InterestRate < 1e-7) rq.InterestRate = 1e-7;
 
-    ConvertRateToContinuous(rq.InterestRate, rq.TimeExpire, rq.InterestRateType, rq.TimeFormat, errorCode, 1);
-    ConvertRateToContinuous(rq.YieldRate, rq.TimeExpire, rq.YieldRateType, rq.TimeFormat, errorCode, 2);
+    // A continuous quote converts to itself, with no check to make: most
+    // requests skip the out-of-line call.
+    if (rq.InterestRateType != Continuous) {
+        ConvertRateToContinuous(rq.InterestRate, rq.TimeExpire, rq.InterestRateType, rq.TimeFormat, errorCode, 1);
+    }
+    if (rq.YieldRateType != Continuous) {
+        ConvertRateToContinuous(rq.YieldRate, rq.TimeExpire, rq.YieldRateType, rq.TimeFormat, errorCode, 2);
+    }
     return true;
 }
 
