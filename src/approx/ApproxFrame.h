@@ -254,9 +254,11 @@ double ImpliedStrikeSearch(const ValueFn& value, std::int32_t optionType, double
 // The entry body shared by the four models: answers optionFunction 1..13 from
 // `value`, with the arguments in the order of the models' entries. Any other
 // function stores OptionFunctionErr through errorCode and raises
-// "The OptionFunction is invalid.".
+// "The OptionFunction is invalid.". Each model's entry is its one caller:
+// inlined there, its twenty arguments are not copied to the stack a second
+// time.
 template <typename ValueFn>
-double DispatchOptionFunction(const ValueFn& value, std::int32_t optionType, std::int32_t optionFunction, double S,
+[[gnu::always_inline]] inline double DispatchOptionFunction(const ValueFn& value, std::int32_t optionType, std::int32_t optionFunction, double S,
                               double X, double T, double s, double r, double q, double marketPrice,
                               double dividendPV, double gammaBumpSize, double bumpSize, double assetPriceDown,
                               double assetPriceUp, double yieldRateDown, double yieldRateUp, double yieldRateUp2,
