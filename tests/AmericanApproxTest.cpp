@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
 #include "core/PlainOptions.h"
+#include "launch/PricingRequest.h"
 
 namespace kestrix {
 namespace {
@@ -231,6 +233,49 @@ TEST(AmericanApprox, RhoAndPsiMembersMatchTheEntry) {
         EXPECT_EQ(psiMember(o.type, o.S, o.X, o.T, o.s, o.r, o.q, 0, 0, 0, kH), Entry(m, Psi, o));
         // The dividends' own rate sensitivity enters through the asset slots.
         EXPECT_NEAR(rho, Entry(m, Rho, o) + Entry(m, Delta, o) * (up - down) / (2 * kH) * 0.01, 1e-4) << m.name;
+    }
+}
+
+TEST(AmericanApprox, RequestEntryMatchesTheArgumentEntry) {
+    // Every slot holds a value of its own, so a field read into the wrong
+    // argument changes some function's answer.
+    using RequestEntry = double (*)(const PricingRequest&, const PreparedInputs&, std::int32_t&);
+    const RequestEntry requestEntries[] = {QuadraticApproximation, BjerksundStenslandApproximation};
+    PricingRequest rq;
+    rq.AssetPrice = 96;
+    rq.StrikePrice = 100;
+    rq.TimeExpire = 0.5;
+    rq.Volatility = 0.3;
+    rq.InterestRate = 0.07;
+    rq.YieldRate = 0.02;
+    PreparedInputs p;
+    p.DividendPV = 1.5;
+    p.GammaBumpSize = 0.02;
+    p.BumpSize = 2e-5;
+    p.AssetPriceDown = 95.9;
+    p.AssetPriceUp = 96.1;
+    p.YieldRateDown = 0.019;
+    p.YieldRateUp = 0.021;
+    p.YieldRateUp2 = 0.022;
+    for (std::size_t i = 0; i < std::size(kModels); ++i) {
+        const Model& m = kModels[i];
+        for (const std::int32_t type : {CallOption, PutOption, Straddle}) {
+            for (std::int32_t f = Theoretical; f <= ImpliedStrike; ++f) {
+                rq.OptionType = type;
+                rq.OptionFunction = f;
+                // The option's own value as market price, so both searches converge.
+                const Option o{type, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility, 0.07, 0.02};
+                rq.MarketPrice = f == ImpliedVol || f == ImpliedStrike ? Entry(m, Theoretical, o) : 0;
+                std::int32_t code = 0;
+                const double expected =
+                    m.entry(type, f, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate,
+                            rq.YieldRate, rq.MarketPrice, 0, 0, p.DividendPV, p.GammaBumpSize, p.BumpSize,
+                            p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, code);
+                const double got = requestEntries[i](rq, p, code);
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(expected))
+                    << m.name << " type " << type << " function " << f << ": " << got << " vs " << expected;
+            }
+        }
     }
 }
 

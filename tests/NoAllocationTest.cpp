@@ -142,7 +142,12 @@ double GenBs(std::int32_t modelNumber, const Case& c, std::int32_t exerciseType,
                                    c.r, c.q, c.dividendPV, kMarketPrice, d1, d2, ErrorCode);
 }
 
-template <auto Entry>
+// The argument form of the two entries (each also has a request form).
+using ArgumentEntry = double (*)(std::int32_t, std::int32_t, double, double, double, double, double, double, double,
+                                 double, double, double, double, double, double, double, double, double, double,
+                                 std::int32_t&);
+
+template <ArgumentEntry Entry>
 double Approximation(const Case& c, std::int32_t /*exerciseType*/, std::int32_t optionType,
                      std::int32_t optionFunction) {
     double d1 = 0, d2 = 0;

@@ -236,4 +236,11 @@ double QuadraticApproximation(std::int32_t optionType, std::int32_t optionFuncti
                                   yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
 }
 
+double QuadraticApproximation(const PricingRequest& rq, const PreparedInputs& p, std::int32_t& errorCode) {
+    return DispatchOptionFunction(BawValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice,
+                                  rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                                  rq.MarketPrice, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
+                                  p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+}
+
 }  // namespace kestrix

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "launch/PricingRequest.h"
+
 namespace kestrix {
 
 // The model entry: dispatches on optionFunction (1..13).
@@ -16,6 +18,11 @@ double QuadraticApproximation(std::int32_t optionType, std::int32_t optionFuncti
                               double dividendPV, double gammaBumpSize, double bumpSize, double assetPriceDown,
                               double assetPriceUp, double yieldRateDown, double yieldRateUp, double yieldRateUp2,
                               std::int32_t& errorCode);
+
+// The launcher's way in: the same entry, its arguments read from the request
+// and the values prepared beside it, both passed by reference rather than as
+// twenty copies.
+double QuadraticApproximation(const PricingRequest& request, const PreparedInputs& prepared, std::int32_t& errorCode);
 
 // American value; a straddle is the call leg plus the put leg.
 double BawValue(std::int32_t optionType, double S, double X, double T, double s, double r, double q, double d1,

@@ -231,4 +231,11 @@ double BjerksundStenslandApproximation(std::int32_t optionType, std::int32_t opt
                                   yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
 }
 
+double BjerksundStenslandApproximation(const PricingRequest& rq, const PreparedInputs& p, std::int32_t& errorCode) {
+    return DispatchOptionFunction(BjsValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice,
+                                  rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
+                                  rq.MarketPrice, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
+                                  p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+}
+
 }  // namespace kestrix

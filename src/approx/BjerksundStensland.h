@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "launch/PricingRequest.h"
+
 namespace kestrix {
 
 // The model entry: dispatches on optionFunction (1..13).
@@ -15,6 +17,11 @@ double BjerksundStenslandApproximation(std::int32_t optionType, std::int32_t opt
                                        double d2, double dividendPV, double gammaBumpSize, double bumpSize,
                                        double assetPriceDown, double assetPriceUp, double yieldRateDown,
                                        double yieldRateUp, double yieldRateUp2, std::int32_t& errorCode);
+
+// The launcher's way in: the same entry, its arguments read from the request
+// and the values prepared beside it, both passed by reference rather than as
+// twenty copies.
+double BjerksundStenslandApproximation(const PricingRequest& request, const PreparedInputs& prepared, std::int32_t& errorCode);
 
 // American value. A put is the call with asset and strike swapped, rate q and
 // carry -b; a straddle is the call plus that put.

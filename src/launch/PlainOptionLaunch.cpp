@@ -144,10 +144,7 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                     rq.MarketPrice, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown, p.AssetPriceUp,
                                     p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
         case Whaleys:
-            return QuadraticApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
-                                          rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice,
-                                          p.d1, p.d2, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
-                                          p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+            return QuadraticApproximation(rq, p, errorCode);
         case RGWCall:
             return RollGeskeWhaleyCall(rq.OptionFunction, rq.AssetPrice, rq.StrikePrice, rq.TimeExpire, rq.Volatility,
                                        rq.InterestRate, rq.MarketPrice, p.d1, p.d2, rq.DividendAmount,
@@ -161,11 +158,7 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
                                        p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
                                        p.YieldRateUp, p.YieldRateUp2, errorCode);
         case AmericanBS:
-            return BjerksundStenslandApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
-                                                   rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
-                                                   rq.MarketPrice, p.d1, p.d2, p.DividendPV, p.GammaBumpSize,
-                                                   p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown,
-                                                   p.YieldRateUp, p.YieldRateUp2, errorCode);
+            return BjerksundStenslandApproximation(rq, p, errorCode);
         case PseudoAmericanModel:
             return PseudoAmericanApproximation(rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
                                                rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,

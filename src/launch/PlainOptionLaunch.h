@@ -9,32 +9,6 @@
 
 namespace kestrix {
 
-// Values prepared beside the request and handed to the model entries. The
-// defaults are those of a request without dividends (before the asset-price
-// and yield slots are filled).
-struct PreparedInputs {
-    double DividendPV = 0;  // already subtracted from AssetPrice; models add it back where needed
-    std::int32_t DividendCount = 0;
-    bool DividendsIgnored = true;  // false only when a dividend adjustment was made and kept
-    double BumpSize = 1e-5;        // asset-price, time and rate step of the finite differences
-    double GammaBumpSize = 0.01;   // asset-price step of Gamma
-    // Net of dividends: bumped asset prices for Delta, Lambda and Gamma; the
-    // asset price with dividends discounted at r - h, r + h, r + 2h for Rho
-    // (and for Psi of model 5); otherwise the asset price itself.
-    double AssetPriceDown = 0;
-    double AssetPriceUp = 0;
-    double AssetPriceUp2 = 0;
-    // Yields of the three bumped inputs; they differ from YieldRate only for
-    // the continuous dividend styles.
-    double YieldRateDown = 0;
-    double YieldRateUp = 0;
-    double YieldRateUp2 = 0;
-    // Left 0 for the models that form their own (lattice, Eurodollar, the
-    // American approximations).
-    double d1 = 0;
-    double d2 = 0;
-};
-
 // Turns the cash dividends before expiry into a present value subtracted from
 // assetPrice (or, for the continuous styles 1 and 3, into extra yield), and
 // fills every prepared value but d1/d2. Runs only for a positive amount and a
