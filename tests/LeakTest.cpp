@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServerEntryPoints.h"
 #include "TempRegistry.h"
 #include "automation/Module.h"
 #include "automation/OptionsImpl.h"
@@ -184,30 +185,18 @@ TEST(ObjectLifetime, DispatchCallsFreeWhatTheyAllocate) {
 
 // The server library as a host loads it; its lock count is its own, seen
 // through DllCanUnloadNow.
-class LoadedServer : public ::testing::Test {
+class LoadedServer : public ::testing::Test, protected test::ServerEntryPoints {
 protected:
     void SetUp() override {
-        library_ = dlopen(KESTRIX_SERVER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library_, nullptr) << dlerror();
-        getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(library_, "DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(library_, "DllCanUnloadNow"));
-        registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library_, "DllRegisterServer"));
-        ASSERT_TRUE(getClassObject && canUnloadNow && registerServer);
+        ASSERT_TRUE(Load(KESTRIX_SERVER_LIBRARY));
         ASSERT_EQ(canUnloadNow(), S_OK);
     }
     void TearDown() override {
-        if (library_ != nullptr) {
+        if (library != nullptr) {
             EXPECT_EQ(canUnloadNow(), S_OK);
-            dlclose(library_);
+            dlclose(library);
         }
     }
-
-    LPFNGETCLASSOBJECT getClassObject = nullptr;
-    LPFNCANUNLOADNOW canUnloadNow = nullptr;
-    HRESULT (*registerServer)() = nullptr;
-
-private:
-    void* library_ = nullptr;
 };
 
 TEST_F(LoadedServer, ClassFactoryObjectsAndLocksAreAllGivenBack) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ServerEntryPoints.h"
 #include "TempRegistry.h"
 #include "automation/OptionsImpl.h"
 #include "platform/ErrorInfo.h"
@@ -59,16 +60,10 @@ std::string LibraryPath() {
     return realpath(KESTRIX_SERVER_LIBRARY, path) != nullptr ? path : "";
 }
 
-class ServerLibrary : public ::testing::Test {
+class ServerLibrary : public ::testing::Test, protected test::ServerEntryPoints {
 protected:
     void SetUp() override {
-        library = dlopen(KESTRIX_SERVER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(dlsym(library, "DllGetClassObject"));
-        canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(dlsym(library, "DllCanUnloadNow"));
-        registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllRegisterServer"));
-        unregisterServer = reinterpret_cast<HRESULT (*)()>(dlsym(library, "DllUnregisterServer"));
-        ASSERT_TRUE(getClassObject && canUnloadNow && registerServer && unregisterServer);
+        ASSERT_TRUE(Load(KESTRIX_SERVER_LIBRARY));
         std::filesystem::remove(RegistryFile());
     }
     void TearDown() override {
@@ -80,12 +75,6 @@ protected:
         EXPECT_EQ(getClassObject(kestrix::CLSID_Kestrix, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
         return factory;
     }
-
-    void* library = nullptr;
-    LPFNGETCLASSOBJECT getClassObject = nullptr;
-    LPFNCANUNLOADNOW canUnloadNow = nullptr;
-    HRESULT (*registerServer)() = nullptr;
-    HRESULT (*unregisterServer)() = nullptr;
 };
 
 TEST_F(ServerLibrary, RegistrationWritesExactlyTheClassEntries) {
