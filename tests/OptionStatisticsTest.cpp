@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <random>
 
 #include "core/ErrorCodes.h"
 #include "core/OptionStatistics.h"
@@ -163,6 +164,41 @@ TEST(Power, SeesItsOwnErrorsBesideTheCallersPendingFlags) {
     EXPECT_TRUE(std::fetestexcept(FE_UNDERFLOW));
     EXPECT_FALSE(std::fetestexcept(FE_OVERFLOW));
     std::feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST(LogGuards, AgreeWithTheGuardAsWritten) {
+    // The oracle is the guard with its logarithm taken. The shortcut must
+    // never answer false where the written guard is true: the hardest x lie at
+    // the far ends of their binade (where |log2(x)| nearly reaches the bound)
+    // and the hardest factors just below where the shortcut gives up.
+    const double specials[] = {-INFINITY, -2, -0.0, 0, 4.9e-324, DBL_MIN / 2, DBL_MIN, 1e-300, 0.5, 1 - 0x1p-53, 1,
+                               1 + 0x1p-52, 2 - 0x1p-52, 2, 1e10, 1e300, DBL_MAX, INFINITY, NAN};
+    const double factors[] = {-INFINITY, -1e300, -664.5, -200, -1, -0.0, 0, 1e-300, 0.5, 1, 99.9, 100, 288.5, 664.4,
+                              665, 1e300, INFINITY, NAN};
+    constexpr double kLimit = 200;
+    const auto check = [&](double factor, double x) {
+        EXPECT_EQ(LogProductExceeds(factor, x, kLimit), factor * std::log(x) > kLimit) << factor << " ln " << x;
+        EXPECT_EQ(Log10ProductExceeds(factor, x, kLimit), factor * std::log10(x) > kLimit)
+            << factor << " log10 " << x;
+    };
+    for (const double x : specials) {
+        for (const double factor : factors) check(factor, x);
+    }
+    std::mt19937_64 rng(20261209);
+    std::uniform_int_distribution<int> binade(-1074, 1023);
+    std::uniform_real_distribution<double> nudge(-1e-7, 1e-7);
+    for (int i = 0; i < 200000; ++i) {
+        const int e = binade(rng);
+        // The binade's two ends, where |log2(x)| is farthest from or nearest to the bound.
+        const double low = std::ldexp(1.0, e);
+        const double x = (i % 2) ? low : std::nextafter(2 * low, 0.0);
+        const double bound = Log2MagnitudeBound(x);
+        for (const double base : {0.6931471805599453, 0.30102999566398120}) {
+            const double edge = kLimit / (bound * base) * (1 + nudge(rng));
+            check(edge, x);
+            check(-edge, x);
+        }
+    }
 }
 
 TEST(MathErrorHandler, RaisesForTheSixKindsOnly) {

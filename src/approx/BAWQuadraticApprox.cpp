@@ -164,7 +164,7 @@ double PremiumOver(std::int32_t optionType, double phi, double S, double X, doub
 
     // Far from S* the power is negligible or overflows: no premium.
     const double ratio = S / Sstar;
-    if ((ratio < 1e-5 && Q < -5) || Q > 100 || Q < -100 || std::log(ratio) * Q > 200) return 0;
+    if ((ratio < 1e-5 && Q < -5) || Q > 100 || Q < -100 || LogProductExceeds(Q, ratio, 200)) return 0;
     return A * Power(ratio, Q);
 }
 

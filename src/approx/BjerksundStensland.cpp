@@ -43,13 +43,12 @@ struct PhiCommon {
     double S, X, T, r, b, variance;
     double carryOverVariance;  // 2 * b / variance
     double volTime;
-    double log10S, log10IS;
     double ratioIS;      // I / S
     double logISTerm;    // 2 * log(I / S) / volTime
     double logSI, logSX;  // log(S / H) for H = I and H = X
 };
 
-PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double b, double s, double log10S) {
+PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double b, double s) {
     PhiCommon c{};
     c.S = S;
     c.X = X;
@@ -59,9 +58,7 @@ PhiCommon MakePhiCommon(double S, double X, double T, double I, double r, double
     c.variance = s * s;
     c.carryOverVariance = 2 * b / c.variance;
     c.volTime = s * std::sqrt(T);
-    c.log10S = log10S;
     c.ratioIS = I / S;
-    c.log10IS = std::log10(c.ratioIS);
     c.logISTerm = 2 * std::log(c.ratioIS) / c.volTime;
     c.logSI = std::log(S / I);
     c.logSX = std::log(S / X);
@@ -88,7 +85,10 @@ bool PhiPair(const PhiCommon& c, double gamma, bool withX, double& phiI, double&
     const double drift = (c.b + (gamma - 0.5) * c.variance) * c.T;
     const double kappa = c.carryOverVariance + (2 * gamma - 1);
     if (lambda > kMaxDecimalExponent) overflow = true;
-    if (gamma * c.log10S > kMaxDecimalExponent || kappa * c.log10IS > kMaxDecimalExponent) overflow = true;
+    if (Log10ProductExceeds(gamma, c.S, kMaxDecimalExponent) ||
+        Log10ProductExceeds(kappa, c.ratioIS, kMaxDecimalExponent)) {
+        overflow = true;
+    }
     if (overflow) return false;
 
     // pow(x, 0) is 1 for every x, and for a positive finite x Power neither
@@ -173,13 +173,12 @@ double BjsCallValue(double S, double X, double T, double s, double r, double b, 
     double value = 0;
     if (!overflow && I > 0) {
         if (S >= I) return S - X;
-        const double log10S = std::log10(S);
-        if ((beta < 0 && beta * std::log10(I) > kMaxDecimalExponent) ||
-            (beta > 0 && beta * log10S > kMaxDecimalExponent)) {
+        if ((beta < 0 && Log10ProductExceeds(beta, I, kMaxDecimalExponent)) ||
+            (beta > 0 && Log10ProductExceeds(beta, S, kMaxDecimalExponent))) {
             overflow = true;
         } else {
             const double alpha = (I - X) * Power(I, -beta);
-            const PhiCommon common = MakePhiCommon(S, X, T, I, r, b, s, log10S);
+            const PhiCommon common = MakePhiCommon(S, X, T, I, r, b, s);
             double phiBeta = 0, phiOneI = 0, phiOneX = 0, phiZeroI = 0, phiZeroX = 0;
             double powerSBeta = 0, unused = 0;
             const bool havePowerSBeta = PhiPair(common, beta, false, phiBeta, unused, powerSBeta, overflow);

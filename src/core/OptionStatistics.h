@@ -99,6 +99,36 @@ struct MathErrorRecord {
 // handled: returns 0.
 std::int32_t MathErrorHandler(MathErrorRecord& record);
 
+// An upper bound on |log2(x)|: a positive normal x lies within a factor of
+// two of 2^(its exponent field), so |log2(x)| is at most that exponent's
+// magnitude plus one. Any other x (zero, subnormal, negative, infinite, NaN)
+// gets infinity.
+[[gnu::always_inline]] inline double Log2MagnitudeBound(double x) noexcept {
+    const auto field = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(x) >> 52);  // sign, exponent
+    constexpr std::int32_t kBias = 1023;
+    if (field < 1 || field > 2 * kBias) return HUGE_VAL;
+    return std::abs(field - kBias) + 1;
+}
+
+// The overflow guards the models put before a power: factor * log(x) > limit
+// and factor * log10(x) > limit, exactly as written. When x's exponent field
+// already keeps |factor * log(x)| below the limit (the usual case: a ratio
+// near one, a modest power) the answer is false and the logarithm, which the
+// guard alone needed, is not taken. The constants lie just above ln 2 and
+// log10 2, with room for the logarithm's and the product's rounding; a NaN
+// factor or x falls through to the expression as written.
+[[gnu::always_inline]] inline bool LogProductExceeds(double factor, double x, double limit) noexcept {
+    constexpr double kAboveLn2 = 0.6931472;
+    if (std::fabs(factor) * Log2MagnitudeBound(x) * kAboveLn2 < limit) return false;
+    return factor * std::log(x) > limit;
+}
+
+[[gnu::always_inline]] inline bool Log10ProductExceeds(double factor, double x, double limit) noexcept {
+    constexpr double kAboveLog10Of2 = 0.30103;
+    if (std::fabs(factor) * Log2MagnitudeBound(x) * kAboveLog10Of2 < limit) return false;
+    return factor * std::log10(x) > limit;
+}
+
 // Power beyond its common case: subnormal bases, and the error check.
 double CheckedPower(double base, double exponent);
 
