@@ -196,7 +196,7 @@ TEST(CumulativeNormalExponent, RoundsAsExtendedPrecisionDoes) {
         ASSERT_TRUE(same(CumulativeNormalExponent(x), expected)) << std::hexfloat << x;
         ASSERT_TRUE(same(CumulativeNormalExponent(-x), expected)) << std::hexfloat << -x;
     }
-    EXPECT_GT(roundedTwiceDiffers, 300);  // the hard cases were met
+    EXPECT_GT(roundedTwiceDiffers, 1000);  // the hard cases were met
 }
 
 TEST(LogGuards, AgreeWithTheGuardAsWritten) {
