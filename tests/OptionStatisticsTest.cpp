@@ -197,6 +197,12 @@ TEST(CumulativeNormalExponent, RoundsAsExtendedPrecisionDoes) {
         ASSERT_TRUE(same(CumulativeNormalExponent(-x), expected)) << std::hexfloat << -x;
     }
     EXPECT_GT(roundedTwiceDiffers, 1000);  // the hard cases were met
+
+    // The first significand whose square has 106 bits, checked in 128 bits.
+    __extension__ using Wide = unsigned __int128;
+    for (std::uint64_t m = kSignificandOfLongSquare - 3; m <= kSignificandOfLongSquare + 3; ++m) {
+        EXPECT_EQ(static_cast<Wide>(m) * m >= static_cast<Wide>(1) << 105, m >= kSignificandOfLongSquare) << m;
+    }
 }
 
 TEST(LogGuards, AgreeWithTheGuardAsWritten) {

@@ -17,6 +17,11 @@ double CumulativeNormal(double x) noexcept;
 // n(x), the standard normal density.
 double NormalDensity(double x) noexcept;
 
+// A double's significand field, and the smallest significand (with its
+// leading bit) whose square reaches 2^105: ceil(2^52.5).
+inline constexpr std::uint64_t kSignificandBits = 0x000FFFFFFFFFFFFFu;
+inline constexpr std::uint64_t kSignificandOfLongSquare = 6369051672525773u;
+
 // The two functions in two steps, for callers that need N(x) and n(x) at the same
 // point: each takes exp of its exponent, -x * x / 2 as it rounds it (N in
 // extended precision, n in double), and where the two exponents agree one
@@ -32,25 +37,26 @@ double NormalDensity(double x) noexcept;
 // own call, so it is formed in double whenever that gives the same bits.
 // Rounding the exact square once to 53 bits differs from rounding it to 64
 // bits first only when the square lies within half a 64-bit unit of a
-// midpoint between doubles; the integer square of the significand shows how
-// far it lies. About one square in five hundred, those near a midpoint (and
-// any outside the range where the half stays a normal double), takes the
-// extended-precision path.
+// midpoint between doubles, and the low bits of the integer square of the
+// significand show how far it lies. About one square in five hundred, those
+// near a midpoint (and any outside the range where the half stays a normal
+// double), takes the extended-precision path.
 [[gnu::always_inline]] inline double CumulativeNormalExponent(double x) noexcept {
     const double c = std::fabs(x);
-#if FLT_EVAL_METHOD == 0 && defined(__SIZEOF_INT128__)
+#if FLT_EVAL_METHOD == 0
     if (c >= 0x1p-500 && c <= 0x1p500) {
-        __extension__ using Square = unsigned __int128;
         const std::uint64_t significand =
-            (std::bit_cast<std::uint64_t>(c) & 0x000FFFFFFFFFFFFFu) | (std::uint64_t{1} << 52);
-        const Square square = static_cast<Square>(significand) * significand;  // 105 or 106 bits, exact
-        // The bits rounding to double drops (52 or 53), and their midpoint.
-        const int dropped = static_cast<int>(square >> 105) + 52;
-        const std::uint64_t rest = static_cast<std::uint64_t>(square) & ((std::uint64_t{1} << dropped) - 1);
-        const std::uint64_t midpoint = std::uint64_t{1} << (dropped - 1);
-        const std::uint64_t distance = rest > midpoint ? rest - midpoint : midpoint - rest;
-        // Half a 64-bit unit is 2^(dropped - 12); a margin of four over it.
-        if (distance >= std::uint64_t{1} << (dropped - 10)) return -(c * c) * 0.5;
+            (std::bit_cast<std::uint64_t>(c) & kSignificandBits) | (std::uint64_t{1} << 52);
+        // The square has 106 bits from this significand on (105 below it), of
+        // which rounding to double drops 53 (52): the dropped bits, scaled to
+        // 53 either way, are the low bits of the square modulo 2^64.
+        const bool longSquare = significand >= kSignificandOfLongSquare;
+        const std::uint64_t dropped =
+            ((significand * significand) << (longSquare ? 0 : 1)) & ((std::uint64_t{1} << 53) - 1);
+        // Half a 64-bit unit is 2^41 on this scale; keep four of them clear of the midpoint 2^52.
+        constexpr std::uint64_t kMidpoint = std::uint64_t{1} << 52;
+        constexpr std::uint64_t kClearance = std::uint64_t{1} << 43;
+        if (dropped - (kMidpoint - kClearance) >= 2 * kClearance) return -(c * c) * 0.5;
     }
 #endif
     const long double e = std::fabs(static_cast<long double>(x));
