@@ -59,6 +59,8 @@ inline constexpr std::uint64_t kSignificandOfLongSquare = 6369051672525773u;
         if (dropped - (kMidpoint - kClearance) >= 2 * kClearance) return -(c * c) * 0.5;
     }
 #endif
+    // From x rather than c: an extended copy of c shared with the polynomial
+    // would be kept, and spilled as ten bytes around exp, on every path.
     const long double e = std::fabs(static_cast<long double>(x));
     return static_cast<double>(-e * e * 0.5L);
 }
