@@ -232,16 +232,9 @@ TEST_F(LoadedServer, ObjectsActivatedThroughTheRegistryAreAllGivenBack) {
         EXPECT_EQ(canUnloadNow(), S_FALSE);
         // The library keeps its own runtime: its error information reaches
         // this host through the exception record of Invoke.
-        VARIANT args[9];
-        const double values[9] = {0.01, 0.05, 0.2, 1, 0, 100, Theoretical, CallOption, European};
-        for (int i = 0; i < 9; ++i) {
-            VariantInit(&args[i]);
-            args[i].vt = VT_R8;
-            args[i].dblVal = values[i];
-        }
-        DISPPARAMS params{args, nullptr, 9, 0};
+        FailingGenBSArguments call;
         EXCEPINFO excepInfo{};
-        ASSERT_EQ(object->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &excepInfo, nullptr),
+        ASSERT_EQ(object->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &call.params, nullptr, &excepInfo, nullptr),
                   DISP_E_EXCEPTION);
         EXPECT_EQ(excepInfo.scode, kStrikePriceErr);
         EXPECT_STREQ(excepInfo.bstrSource, "Quantora.Kestrix");

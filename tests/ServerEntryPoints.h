@@ -5,7 +5,9 @@
 
 #include <dlfcn.h>
 
+#include "core/Enumerations.h"
 #include "platform/ObjBase.h"
+#include "platform/OleAuto.h"
 
 namespace kestrix::test {
 
@@ -29,6 +31,25 @@ struct ServerEntryPoints {
             return ::testing::AssertionFailure() << path << " lacks an entry point";
         return ::testing::AssertionSuccess();
     }
+};
+
+// GenBS with StrikePrice 0 through IDispatch::Invoke by DISPID, positional
+// arguments only (the last parameter first): a call the library refuses with
+// the strike's error, so its error information reaches the host.
+struct FailingGenBSArguments {
+    VARIANT args[9];
+    DISPPARAMS params{args, nullptr, 9, 0};
+
+    FailingGenBSArguments() {
+        const double values[9] = {0.01, 0.05, 0.2, 1, 0, 100, Theoretical, CallOption, European};
+        for (int i = 0; i < 9; ++i) {
+            VariantInit(&args[i]);
+            args[i].vt = VT_R8;
+            args[i].dblVal = values[i];
+        }
+    }
+    FailingGenBSArguments(const FailingGenBSArguments&) = delete;
+    FailingGenBSArguments& operator=(const FailingGenBSArguments&) = delete;
 };
 
 }  // namespace kestrix::test

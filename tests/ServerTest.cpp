@@ -230,18 +230,11 @@ TEST_F(ServerLibrary, FailedRegistrationWritesNothing) {
 // A failing call through IDispatch by DISPID, positional arguments only:
 // GenBS with StrikePrice 0. Returns the exception's source, or "(none)".
 std::string FailingCallSource(IDispatch* object) {
-    VARIANT args[9];
-    const double values[9] = {0.01, 0.05, 0.2, 1, 0, 100, Theoretical, CallOption, European};
-    for (int i = 0; i < 9; ++i) {
-        VariantInit(&args[i]);
-        args[i].vt = VT_R8;
-        args[i].dblVal = values[i];
-    }
-    DISPPARAMS params{args, nullptr, 9, 0};
+    FailingGenBSArguments call;
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO excep{};
-    const HRESULT hr = object->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &excep, nullptr);
+    const HRESULT hr = object->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &call.params, &result, &excep, nullptr);
     EXPECT_EQ(hr, DISP_E_EXCEPTION);
     EXPECT_EQ(excep.scode, kStrikePriceErr);
     const std::string source = excep.bstrSource == nullptr ? "(none)" : Take(excep.bstrSource);
