@@ -172,11 +172,19 @@ TEST_P(RoundTrip, EveryImpliedAnswerReprices) {
         if (!(price > 1e-6)) continue;
         const double tolerance = RepricingTolerance(price);
 
+        // The control variate's value need not be monotone in volatility or
+        // strike (with few steps it dips below the price between two scan
+        // points): there an answer must reprice, but 0 (no bracket) may stand.
+        const bool mayFindNone = lattice && !IsEurodollar(m) && d.style >= DiscreteControlVar;
+        const auto found = [&](double answer, double repriced) {
+            return answer > 0 ? std::fabs(repriced - price) <= tolerance : mayFindNone;
+        };
+
         const PricingRequest volRequest = Make(m, d, ImpliedVol, 0.3, d.K, price);
         const double vol = Launch(volRequest);
         const double volPrice = Launch(Make(m, d, Theoretical, vol, d.K, 0));
         ++checked;
-        if (!(vol > 0 && std::fabs(volPrice - price) <= tolerance)) {
+        if (!found(vol, volPrice)) {
             if (++misses <= 5) ADD_FAILURE() << Describe(m, d) << " price " << price << ": ImpliedVol " << vol;
         }
         const double own = OwnSearch(volRequest);
@@ -191,7 +199,7 @@ TEST_P(RoundTrip, EveryImpliedAnswerReprices) {
         const double strike = Launch(Make(m, d, ImpliedStrike, d.sigma, startStrike, price));
         const double strikePrice = Launch(Make(m, d, Theoretical, d.sigma, strike, 0));
         ++checked;
-        if (!(strike > 0 && std::fabs(strikePrice - price) <= tolerance)) {
+        if (!found(strike, strikePrice)) {
             if (++misses <= 5) ADD_FAILURE() << Describe(m, d) << " price " << price << ": ImpliedStrike " << strike;
         }
     }
