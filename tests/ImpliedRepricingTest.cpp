@@ -232,6 +232,12 @@ TEST(ImpliedRepricing, FormerMissesNowReprice) {
         {"Binomial control variate",
          FillBinomial(American, CallOption, ImpliedVol, 120, 122.93, 108.55, 1.8247, 0.7521, 0.02304, 0.09097,
                       16.3118, Years, 2.849, 0.4735, 0.25, DiscreteControlVar, Continuous, Continuous)},
+        // The Newton search meets a maths-library failure ("EInvalidOp"), which
+        // used to end the call with 0.
+        {"BSAmerican, maths-library failure in the search",
+         FillBSAmerican(CallOption, ImpliedVol, 0.064407139714306852, 0.064473464051613708, 0.0092939163811549923,
+                        0.26459411516413683, 0.18544928964056792, 1.6483062471893635, 6.0407042179809469e-07, Years,
+                        0, 0, 0, DiscreteCashFlow, Continuous, Continuous)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
