@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "BookBytes.h"
 #include "automation/OptionsImpl.h"
 #include "automation/TypeLibrary.h"
 
@@ -743,6 +744,26 @@ py::bytes CsvLines(const py::list& columns) {
     return py::bytes(out);
 }
 
+// A CSV book priced by the kestrix command's own book pricer, bytes in and
+// bytes out: (the priced book, the messages about its rows, readable, priced,
+// failed, malformed). readable is false when the header could not be used;
+// the messages then say why.
+py::tuple PriceCsv(const py::bytes& data, const std::string& name, int threads) {
+    if (threads < 1) throw py::value_error("threads must be at least 1");
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(data.ptr(), &bytes, &size) != 0) throw py::error_already_set();
+    kestrix::cli::PricedBook priced;
+    {
+        const py::gil_scoped_release unlocked;
+        priced = kestrix::cli::PriceBookBytes(std::string_view(bytes, static_cast<std::size_t>(size)), name,
+                                              static_cast<unsigned>(threads));
+    }
+    const kestrix::cli::BookSummary& summary = priced.summary;
+    return py::make_tuple(py::bytes(priced.book), py::bytes(priced.messages), summary.readable, summary.priced,
+                          summary.failed, summary.malformed);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kestrix, module) {
@@ -759,4 +780,7 @@ PYBIND11_MODULE(_kestrix, module) {
                "The values as text, shortest round-trip form (empty for NaN), as an object array.");
     module.def("csv_lines", &CsvLines, py::arg("columns"),
                "The rows of equally long object arrays of text as CSV lines (UTF-8 bytes).");
+    module.def("price_csv", &PriceCsv, py::arg("data"), py::arg("name"), py::arg("threads") = 1,
+               "Prices CSV book bytes as `kestrix price` does; returns (book, messages, readable, priced, failed, "
+               "malformed).");
 }
