@@ -11,7 +11,7 @@
 # KESTRIX_IDL (the Linux kestrix-idl).
 #
 # Exit status 77 (reported by CTest as skipped) when the cross toolchain or
-# Wine is not installed.
+# Wine is not installed; 1 instead when KESTRIX_REQUIRE_ALL_TESTS is 1 (CI).
 set -euo pipefail
 
 step=${1:?usage: wine-test.sh STEP}
@@ -22,7 +22,11 @@ dll="$build/bin/Kestrix.dll"
 
 for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-widl x86_64-w64-mingw32-windres wine wineserver; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "skipped: $tool is not installed (see .ci/run for the packages)"
+        if [ "${KESTRIX_REQUIRE_ALL_TESTS:-0}" = 1 ]; then
+            echo "FAIL: $tool is not installed (tools/install-deps.sh installs it)"
+            exit 1
+        fi
+        echo "skipped: $tool is not installed (tools/install-deps.sh installs it)"
         exit 77
     fi
 done
