@@ -37,9 +37,18 @@ if(KESTRIX_GZIP)
     COMMAND ${KESTRIX_GZIP} -9nc ${PROJECT_SOURCE_DIR}/docs/kestrix.1 > ${manPage}
     DEPENDS ${PROJECT_SOURCE_DIR}/docs/kestrix.1
     COMMENT "Compressing the man page")
-  add_custom_target(kestrix_man ALL DEPENDS ${manPage})
+  # Debian's changelog of a native package, from the version.
+  configure_file(cmake/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+  set(changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${KESTRIX_GZIP} -9nc ${PROJECT_BINARY_DIR}/changelog > ${changelog}
+    DEPENDS ${PROJECT_BINARY_DIR}/changelog
+    COMMENT "Compressing the changelog")
+  add_custom_target(kestrix_man ALL DEPENDS ${manPage} ${changelog})
   install(FILES ${manPage} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${changelog} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrix)
 endif()
-install(FILES README.md cmake/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Debian keeps them under the package name.
+install(FILES README.md cmake/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrix)
 
 include(cmake/Packaging.cmake)
