@@ -15,9 +15,10 @@ packages=(
     python3-dev python3-numpy python3-pybind11 pybind11-dev python3-matplotlib python3-pytest
     # The cluster path for books and its test (a two-process local cluster).
     python3-pandas python3-dask python3-distributed
-    # Kestrix.dll: the mingw-w64 cross toolchain, widl, Wine's IDL files, and
-    # Wine to test it (about 15 s to install, 3 s for a fresh prefix).
-    g++-mingw-w64-x86-64-win32 mingw-w64-tools libwine-dev wine64 wine
+    # Kestrix.dll: the mingw-w64 cross toolchains (x64 and x86), widl, Wine's
+    # IDL files, and Wine to test it (about 15 s to install, 3 s for a fresh
+    # prefix).
+    g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 mingw-w64-tools libwine-dev wine64 wine
     # The fuzz targets: clang with libFuzzer and its sanitizer runtimes.
     clang-14 libclang-rt-14-dev libfuzzer-14-dev
     # Installing and packaging: the pkg-config consumer test, the .deb
