@@ -176,6 +176,22 @@ TEST_F(ServerLibrary, MayUnloadOnlyWithoutLiveObjectsOrFactoryLocks) {
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     EXPECT_EQ(second->Release(), 0u);
     EXPECT_EQ(canUnloadNow(), S_OK);
+
+    // Unlocks without their locks are ignored: a live object, or a lock taken
+    // afterwards, still keeps the library loaded.
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&second)), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(second->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->LockServer(1), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
     factory->Release();
 }
 

@@ -51,11 +51,7 @@ public:
         return TOptionsImpl::CreateInstance(outer, riid, object);
     }
     HRESULT LockServer(BOOL lock) override {
-        if (lock) {
-            LockModule();
-        } else {
-            UnlockModule();
-        }
+        kestrix::LockServer(lock != 0);
         return S_OK;
     }
 };
