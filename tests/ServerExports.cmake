@@ -1,6 +1,7 @@
-# libkestrix.so defines exactly the four server entry points in its dynamic
-# symbol table: the pricing code and the runtime inside stay private, so a host
-# with its own copies never binds to the library's (nor the library to its).
+# libkestrix.so defines exactly the four server entry points and the three
+# runtime functions a host collects error information with in its dynamic
+# symbol table: the pricing code and the rest of the runtime inside stay
+# private, so a host with its own copies never binds to the library's.
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} RESULT_VARIABLE status OUTPUT_VARIABLE table
                 ERROR_VARIABLE errors)
 if(NOT status EQUAL 0)
@@ -18,7 +19,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 list(SORT names)
-set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
+set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer GetErrorInfo SysFreeString
+    SysStringLen)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "libkestrix.so exports ${names}; expected ${expected}")
 endif()
