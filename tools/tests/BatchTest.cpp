@@ -91,7 +91,7 @@ TEST(CsvStream, AQuoteLeftOpenIsReportedWithinBoundedMemory) {
     const auto records = Stream(big);
     ASSERT_GE(records.size(), 3u);
     EXPECT_EQ(records[1].line, 2u);
-    EXPECT_EQ(records[1].error, "the record is longer than 1048576 bytes");
+    EXPECT_EQ(records[1].error, "a quote opened on line 2 is not closed within 1048576 bytes");
     EXPECT_EQ(records[2].line, 3u);
     EXPECT_EQ(records[2].fields, (std::vector<std::string>{"filler", "row"}));
     EXPECT_EQ(records.back().fields, (std::vector<std::string>{"last", "row"}));
