@@ -389,13 +389,24 @@ BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inpu
     }
     stream.LimitFields(columns.names.size());
     TBookRun book(stream, columns, inputName, out, errors, run);
+    // Helpers wait at a gate until the number that will work is known, so
+    // that a shortfall is said before any row.
+    std::mutex gateLock;
+    std::condition_variable gateOpened;
+    bool open = false;
+    unsigned working = run.threads;  // the calling thread included
     std::vector<std::thread> helpers;
-    unsigned started = 1;
     try {
         helpers.reserve(run.threads);
-        for (; started < run.threads; ++started) {
+        while (helpers.size() + 1 < run.threads) {
+            const unsigned index = static_cast<unsigned>(helpers.size()) + 1;
             // The object is apartment-threaded: each thread creates and uses its own.
-            helpers.emplace_back([&book] {
+            helpers.emplace_back([&, index] {
+                {
+                    std::unique_lock gate(gateLock);
+                    gateOpened.wait(gate, [&] { return open; });
+                    if (index >= working) return;
+                }
                 IDispatch* own = CreateKestrix();
                 if (own == nullptr) {
                     book.NoObject();
@@ -408,13 +419,23 @@ BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inpu
     } catch (const std::system_error&) {
     } catch (const std::bad_alloc&) {
     }
+    const auto started = static_cast<unsigned>(helpers.size()) + 1;
     if (started < run.threads) {
-        // Too little memory or too many processes: the threads that started do the work.
-        errors << "kestrix: only " << started << " of " << run.threads
-               << " pricing threads could be started; the book is priced on those\n";
+        // Too little memory or too many processes: the system is at its limit,
+        // so three in four of the threads that started give their stacks back
+        // to the work.
+        working = std::max(1u, started / 4);
+        errors << "kestrix: " << run.threads << " pricing threads could not be started; the book is priced on "
+               << working << '\n';
     }
+    {
+        std::lock_guard gate(gateLock);
+        open = true;
+    }
+    gateOpened.notify_all();
+    for (std::size_t i = working > 0 ? working - 1 : 0; i < helpers.size(); ++i) helpers[i].join();
     book.Work(object);
-    for (auto& helper : helpers) helper.join();
+    for (std::size_t i = 0; i + 1 < working && i < helpers.size(); ++i) helpers[i].join();
     return book.Finish();
 }
 

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "Book.h"
@@ -285,6 +286,10 @@ int Run(const std::vector<std::string>& all) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Pricing threads allocate little (a batch's text now and then), but each
+    // would get an allocation arena of its own reserving 64 MB of address
+    // space: under a memory limit, many threads would run out for that alone.
+    mallopt(M_ARENA_MAX, 2);
     // Every command writes stdout through a buffer that notices a failed
     // write: a full disk or a closed pipe ends the command with status 1.
     TDescriptorBuf output(STDOUT_FILENO);

@@ -193,6 +193,57 @@ TEST_F(HostCall, UnusableHeadersPriceNothing) {
     }
 }
 
+TEST_F(HostCall, BooksOfOddBytesGetClearAnswers) {
+    const std::string header = "Method,OptionType,OptionFunction,AssetPrice,StrikePrice,TimeExpire,Volatility,"
+                               "InterestRate,YieldRate,ExerciseType";
+    const std::string row = "PutOption,Theoretical,100,100,1,0.2,0.05,0,European";
+    const struct {
+        std::string book;
+        std::string errors;
+        std::string lastRowEnd;  // the end of the output's last line
+    } cases[] = {
+        // A spreadsheet's "CSV UTF-8" begins with a byte-order mark.
+        {"\xEF\xBB\xBF" + header + "\nGenBS," + row + "\n", "", ",0x00000000,\n"},
+        // NUL bytes are shown, not written, in messages and Description cells.
+        {header + "\nGen" + std::string(1, '\0') + "BS," + row + "\n", "t.csv:2: unknown method 'Gen\\0BS'\n",
+         ",0x80020006,unknown method 'Gen\\0BS'\n"},
+        {"Method,Strike" + std::string(1, '\0') + "\nGenBS,1\n",
+         "t.csv:1: 'Strike\\0' is not a parameter of any method\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.errors);
+        std::ostringstream out, errors;
+        PriceBook(object, c.book, "t.csv", out, errors);
+        EXPECT_EQ(errors.str(), c.errors);
+        const std::string text = out.str();
+        if (c.lastRowEnd.empty()) {
+            EXPECT_EQ(text, "");
+            continue;
+        }
+        EXPECT_EQ(text.substr(0, header.size() + 1), header + ",");
+        ASSERT_GE(text.size(), c.lastRowEnd.size());
+        EXPECT_EQ(text.substr(text.size() - c.lastRowEnd.size()), c.lastRowEnd);
+    }
+}
+
+TEST(JsonOutcome, StaysValidJsonWhateverTheBytes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},  // kept as written
+        {"\xFF\xFE", "\\u00FF\\u00FE"},                                   // no UTF-8 at all
+        {"\xC3(", "\\u00C3("},                                            // a sequence cut short
+        {"\xC0\xAF \xED\xA0\x80", "\\u00C0\\u00AF \\u00ED\\u00A0\\u0080"},  // overlong, a surrogate
+        {"\xF4\x90\x80\x80", "\\u00F4\\u0090\\u0080\\u0080"},               // beyond U+10FFFF
+        {std::string("a\0b\x7F", 4), "a\\u0000b\x7F"},
+    };
+    for (const auto& [text, escaped] : cases) {
+        Outcome outcome;
+        outcome.hr = DISP_E_TYPEMISMATCH;
+        outcome.description = text;
+        EXPECT_EQ(JsonOutcome(outcome), "{\"hresult\":\"0x80020005\",\"description\":\"" + escaped +
+                                            "\",\"helpFile\":null,\"helpContext\":0,\"source\":null}");
+    }
+}
+
 TEST(Describe, PrintsTheLibraryOrOneMethod) {
     std::ostringstream all;
     ASSERT_TRUE(Describe(all));
