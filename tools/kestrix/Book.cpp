@@ -295,15 +295,21 @@ private:
             return;
         }
 
+        // The filled cells make the list of names: their columns are its key.
         scratch.names.clear();
         scratch.values.clear();
-        for (const std::size_t c : columns_.parameters) {
+        std::uint64_t filled = 0;
+        for (std::size_t p = 0; p < columns_.parameters.size(); ++p) {
+            const std::size_t c = columns_.parameters[p];
             const std::string_view value = Trim(row.fields[c]);
             if (value.empty()) continue;
             scratch.names.push_back(columns_.names[c]);
             scratch.values.push_back(value);
+            if (p < 63) filled |= std::uint64_t{1} << p;
         }
-        const Outcome outcome = caller.Call(Trim(row.fields[columns_.method]), scratch.names, scratch.values);
+        const std::uint64_t key = columns_.parameters.size() < 63 ? filled | std::uint64_t{1} << 63 : 0;
+        const Outcome outcome =
+            caller.Call(Trim(row.fields[columns_.method]), scratch.names, scratch.values, key);
         if (outcome.Succeeded()) {
             AppendRow(batch.rows, row, width, &outcome.result, outcome.hr, "");
             ++batch.priced;

@@ -151,6 +151,32 @@ void Conclude(Outcome& outcome, EXCEPINFO& excepInfo, VARIANT& result, const Met
 // used), or false when reading it needs any of the object's further rules.
 bool ReadDouble(std::string_view text, double& value) {
     if (text.empty() || text.front() == '+') return false;
+    // Most cells are short decimals ("-12.375"): at most 15 digits make a
+    // whole number a double holds exactly, and a power of ten up to 1e22 is
+    // exact too, so their one correctly rounded quotient is the value the
+    // full reading gives, found without it.
+    constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = text.front() == '-';
+    std::uint64_t digits = 0;
+    int count = 0, decimals = -1;
+    bool plain = true;
+    for (std::size_t i = negative ? 1 : 0; i < text.size() && plain; ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            ++count;
+            if (decimals >= 0) ++decimals;
+        } else {
+            plain = c == '.' && decimals < 0 && count > 0;
+            decimals = 0;
+        }
+    }
+    if (plain && count > 0 && count <= 15 && decimals != 0) {
+        const double whole = static_cast<double>(digits);
+        value = decimals > 0 ? whole / kPowers[decimals] : whole;
+        if (negative) value = -value;
+        return true;
+    }
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc{} && end == text.data() + text.size() && std::isfinite(value);
 }
@@ -167,6 +193,7 @@ bool ReadWhole(std::string_view text, long& value) {
 
 // The most shapes one caller remembers; a book rarely has more than a few.
 constexpr std::size_t kMaxShapes = 64;
+constexpr std::size_t kMaxSpellings = 48;
 
 }  // namespace
 
@@ -215,11 +242,15 @@ Outcome CallMethod(IDispatch* object, std::string_view method, std::span<const N
     return outcome;
 }
 
-TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::string_view> names) {
+TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::string_view> names,
+                              std::uint64_t namesKey) {
     const auto matches = [&](const Shape& shape) {
         if (shape.method != method || shape.names.size() != names.size()) return false;
+        if (namesKey != 0) return shape.namesKey == namesKey;
         for (std::size_t i = 0; i < names.size(); ++i) {
-            if (shape.names[i] != names[i]) return false;
+            // Names where they were last time are the same names (see Call).
+            const bool same = shape.nameTexts[i] == names[i].data() && shape.names[i].size() == names[i].size();
+            if (!same && shape.names[i] != names[i]) return false;
         }
         return true;
     };
@@ -235,7 +266,9 @@ TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::stri
     // Resolved as CallMethod resolves the names of each call.
     Shape shape;
     shape.method = method;
+    shape.namesKey = namesKey;
     shape.names.assign(names.begin(), names.end());
+    for (const auto& name : names) shape.nameTexts.push_back(name.data());
     const MethodDescription* description = FindMethod(method);
     if (description == nullptr) {
         shape.refusal.hr = DISP_E_UNKNOWNNAME;
@@ -281,14 +314,15 @@ bool TCaller::Convert(Argument& argument, std::string_view text, VARIANT& value)
     }
     value.vt = VT_I4;
     if (param->kind == ParamKind::Enum) {
-        if (argument.haveLast && text == argument.lastText) {
-            value.lVal = static_cast<LONG>(argument.lastValue);
-            return true;
+        for (const auto& spelling : argument.members) {
+            if (spelling.text == text) {
+                value.lVal = static_cast<LONG>(spelling.value);
+                return true;
+            }
         }
         if (const EnumMember* member = FindMember(*param->enumeration, text)) {
-            argument.lastText.assign(text);
-            argument.lastValue = member->value;
-            argument.haveLast = true;
+            // A book spells a member a few ways at most; a few dozen are remembered.
+            if (argument.members.size() < kMaxSpellings) argument.members.push_back({std::string(text), member->value});
             value.lVal = member->value;
             return true;
         }
@@ -300,13 +334,13 @@ bool TCaller::Convert(Argument& argument, std::string_view text, VARIANT& value)
 }
 
 Outcome TCaller::Call(std::string_view method, std::span<const std::string_view> names,
-                      std::span<const std::string_view> values) {
+                      std::span<const std::string_view> values, std::uint64_t namesKey) {
     const auto asNamedValues = [&] {
         std::vector<NamedValue> args;
         for (std::size_t i = 0; i < names.size(); ++i) args.push_back({std::string(names[i]), std::string(values[i])});
         return args;
     };
-    Shape* shape = Find(method, names);
+    Shape* shape = Find(method, names, namesKey);
     if (shape == nullptr) return CallMethod(object_, method, asNamedValues());
     if (!shape->resolved) return shape->refusal;
 

@@ -4,6 +4,7 @@
 // information the object reported.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,27 +47,34 @@ class TCaller {
 public:
     explicit TCaller(IDispatch* object) : object_(object) {}
 
-    // The outcome of CallMethod(object, method, {names[i] = values[i]}).
+    // The outcome of CallMethod(object, method, {names[i] = values[i]}). The
+    // text of a name must not change in place while the caller lives (a
+    // book's column names do not). A nonzero `namesKey` stands for the list
+    // of names: the same key always comes with the same names.
     Outcome Call(std::string_view method, std::span<const std::string_view> names,
-                 std::span<const std::string_view> values);
+                 std::span<const std::string_view> values, std::uint64_t namesKey = 0);
 
 private:
+    struct Spelling {
+        std::string text;
+        long value = 0;
+    };
     struct Argument {
         const void* param = nullptr;  // its ParamDescription
-        std::string lastText;         // an enumeration's last member name and value
-        long lastValue = 0;
-        bool haveLast = false;
+        std::vector<Spelling> members;  // an enumeration's members as the book spells them
     };
     struct Shape {
         std::string method;
         std::vector<std::string> names;
+        std::vector<const char*> nameTexts;  // where the caller keeps the names, to know them at a glance
+        std::uint64_t namesKey = 0;
         bool resolved = false;  // else `refusal` is the answer to every call
         Outcome refusal;
         std::vector<DISPID> ids;  // the method's, then the arguments'
         std::vector<Argument> arguments;
     };
 
-    Shape* Find(std::string_view method, std::span<const std::string_view> names);
+    Shape* Find(std::string_view method, std::span<const std::string_view> names, std::uint64_t namesKey);
     bool Convert(Argument& argument, std::string_view text, VARIANT& value);
 
     IDispatch* object_;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <sstream>
 
 #include "Book.h"
@@ -138,6 +141,52 @@ TEST_F(HostCall, RefusedCallsNameTheArgumentAtFault) {
         EXPECT_EQ(outcome.description, c.description);
         EXPECT_EQ(JsonOutcome(outcome).find("\"helpFile\":null"), JsonOutcome(outcome).find("\"helpFile\""));
     }
+}
+
+TEST_F(HostCall, ShapedCallsAnswerAsCallsByText) {
+    // Random cells of every kind a book may hold: whatever the caller passes
+    // as a number must be what the object reads from the text.
+    std::mt19937 random(7);
+    const auto decimal = [&random] {
+        std::string text = random() % 4 == 0 ? "-" : "";
+        const int whole = static_cast<int>(random() % 9), fraction = static_cast<int>(random() % 12);
+        for (int i = 0; i < whole; ++i) text += static_cast<char>('0' + random() % 10);
+        if (random() % 3 != 0) text += '.';
+        for (int i = 0; i < fraction; ++i) text += static_cast<char>('0' + random() % 10);
+        if (random() % 8 == 0) text += "e" + std::to_string(static_cast<int>(random() % 40) - 20);
+        return text;
+    };
+    const char* odd[] = {"+5", " 7", "0x10", "nan", "inf", "1e999", "1e-400", "5.", ".5", "-0", "--1", "1,5",
+                         "2147483648", "-2147483648", "2.5", "0.1e1", "Straddle", "putoption", "3", "Years", "9"};
+    const char* names[] = {"ExerciseType", "OptionType", "OptionFunction", "AssetPrice", "StrikePrice",
+                           "TimeExpire", "Volatility", "InterestRate", "YieldRate", "TimeFormat", "DividendAmount"};
+    const char* members[][3] = {{"European", "american", "1"}, {"CallOption", "PUTOPTION", "2"},
+                                {"Theoretical", "Delta", "Gamma"}};
+    TCaller caller(object);
+    std::size_t priced = 0;
+    for (int r = 0; r < 10000; ++r) {
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            if (i < 3) {
+                texts.push_back(random() % 20 == 0 ? odd[random() % std::size(odd)] : members[i][random() % 3]);
+            } else if (i == 9) {
+                texts.push_back(random() % 2 == 0 ? "Years" : odd[random() % std::size(odd)]);
+            } else {
+                texts.push_back(random() % 30 == 0 ? odd[random() % std::size(odd)] : decimal());
+            }
+        }
+        std::vector<std::string_view> nameViews(std::begin(names), std::end(names)), values(texts.begin(), texts.end());
+        std::vector<NamedValue> args;
+        for (std::size_t i = 0; i < texts.size(); ++i) args.push_back({names[i], texts[i]});
+        const Outcome byText = CallMethod(object, "GenBS", args);
+        const Outcome shaped = caller.Call("GenBS", nameViews, values, 1);
+        ASSERT_EQ(shaped.hr, byText.hr) << r;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(shaped.result), std::bit_cast<std::uint64_t>(byText.result)) << r;
+        ASSERT_EQ(shaped.description, byText.description) << r;
+        ASSERT_EQ(shaped.fromMethod, byText.fromMethod) << r;
+        priced += byText.Succeeded() ? 1 : 0;
+    }
+    EXPECT_GT(priced, 300u);  // the comparison covered answers, not only refusals
 }
 
 TEST_F(HostCall, PricesABookRowByRow) {
