@@ -593,6 +593,38 @@ TEST_F(PriceCommand, TheBookAndAnEarlierOutputAreNeverLost) {
     EXPECT_FALSE(AnyTemporaryLeft(dir));
 }
 
+TEST_F(PriceCommand, AnInterruptedRunLeavesTheEarlierOutput) {
+    const std::string output = (dir / "earlier.csv").string();
+    std::ofstream(output) << "earlier output\n";
+    // The book comes down a pipe kept open, so the run is surely in progress
+    // when it is stopped.
+    int book[2];
+    ASSERT_EQ(pipe(book), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(book[0], STDIN_FILENO);
+        close(book[0]);
+        close(book[1]);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDERR_FILENO);
+        execl(KESTRIX_COMMAND, KESTRIX_COMMAND, "price", "-", "-o", output.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(book[0]);
+    const std::string rows = this->book.text.substr(0, 20000);
+    ASSERT_EQ(write(book[1], rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    // Wait until the temporary output exists, then stop the run.
+    for (int i = 0; i < 500 && !AnyTemporaryLeft(dir); ++i) usleep(10'000);
+    EXPECT_TRUE(AnyTemporaryLeft(dir));
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(book[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(ReadFile(output), "earlier output\n");
+    EXPECT_FALSE(AnyTemporaryLeft(dir));
+}
+
 std::size_t LastReportedLine(const std::string& errors) {
     std::size_t last = 0;
     std::istringstream lines(errors);
