@@ -261,7 +261,7 @@ TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::stri
             return &shapes_[i];
         }
     }
-    if (shapes_.size() == kMaxShapes || names.size() > typelib::kMaxParams) return nullptr;
+    if (names.size() > typelib::kMaxParams) return nullptr;
 
     // Resolved as CallMethod resolves the names of each call.
     Shape shape;
@@ -300,9 +300,15 @@ TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::stri
             }
         }
     }
-    shapes_.push_back(std::move(shape));
-    last_ = shapes_.size() - 1;
-    return &shapes_.back();
+    // Past the most remembered, a new shape takes the place of the oldest.
+    if (shapes_.size() < kMaxShapes) {
+        shapes_.push_back(std::move(shape));
+        last_ = shapes_.size() - 1;
+    } else {
+        last_ = replaced_++ % kMaxShapes;
+        shapes_[last_] = std::move(shape);
+    }
+    return &shapes_[last_];
 }
 
 bool TCaller::Convert(Argument& argument, std::string_view text, VARIANT& value) {
@@ -404,6 +410,10 @@ void AppendNumber(std::string& out, double value) {
 }
 
 void AppendHResult(std::string& out, HRESULT hr) {
+    if (hr == S_OK) {
+        out += "0x00000000";
+        return;
+    }
     constexpr char kDigits[] = "0123456789ABCDEF";
     char text[10] = {'0', 'x'};
     auto bits = static_cast<std::uint32_t>(hr);

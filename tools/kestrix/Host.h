@@ -80,6 +80,7 @@ private:
     IDispatch* object_;
     std::vector<Shape> shapes_;
     std::size_t last_ = 0;
+    std::size_t replaced_ = 0;
 };
 
 // Creates the automation object and hands out its IDispatch (nullptr when

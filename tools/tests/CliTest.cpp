@@ -175,18 +175,25 @@ TEST_F(HostCall, ShapedCallsAnswerAsCallsByText) {
                 texts.push_back(random() % 30 == 0 ? odd[random() % std::size(odd)] : decimal());
             }
         }
-        std::vector<std::string_view> nameViews(std::begin(names), std::end(names)), values(texts.begin(), texts.end());
+        // Every name (known by its key), or some of them: more lists than the caller remembers.
+        const bool all = random() % 2 == 0;
+        std::vector<std::string_view> nameViews, values;
         std::vector<NamedValue> args;
-        for (std::size_t i = 0; i < texts.size(); ++i) args.push_back({names[i], texts[i]});
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (!all && random() % 4 == 0) continue;
+            nameViews.push_back(names[i]);
+            values.push_back(texts[i]);
+            args.push_back({names[i], texts[i]});
+        }
         const Outcome byText = CallMethod(object, "GenBS", args);
-        const Outcome shaped = caller.Call("GenBS", nameViews, values, 1);
+        const Outcome shaped = caller.Call("GenBS", nameViews, values, all ? 1 : 0);
         ASSERT_EQ(shaped.hr, byText.hr) << r;
         ASSERT_EQ(std::bit_cast<std::uint64_t>(shaped.result), std::bit_cast<std::uint64_t>(byText.result)) << r;
         ASSERT_EQ(shaped.description, byText.description) << r;
         ASSERT_EQ(shaped.fromMethod, byText.fromMethod) << r;
         priced += byText.Succeeded() ? 1 : 0;
     }
-    EXPECT_GT(priced, 300u);  // the comparison covered answers, not only refusals
+    EXPECT_GT(priced, 150u);  // the comparison covered answers, not only refusals
 }
 
 TEST_F(HostCall, PricesABookRowByRow) {
