@@ -29,14 +29,27 @@ Failures
     failed elements are NaN in ``values`` and carry their HRESULT in
     ``hresults`` (int32, 0 for success; a plain int for all-scalar input).
 
-Each call prices its elements on its own object with the interpreter lock
-released, so several threads may price at once.
+Threads
+    A call over many elements shares them among ``threads`` threads (by
+    default one per core the process may use), each pricing on its own object
+    with the interpreter lock released; the results are the same whatever the
+    number. Several Python threads may also call at once. A long call answers
+    Ctrl-C (or any signal handler's exception) within a fraction of a second,
+    however long its elements take.
+
+Values no double holds
+    A number too large for a double (a Python integer such as ``10**400``, a
+    ``longdouble`` or an object array's element) is answered as the object
+    answers an argument it cannot convert: ``DISP_E_OVERFLOW``
+    (0x8002000A), raised as a ``KestrixError`` that is also a ``ValueError``,
+    or NaN with that HRESULT under ``errors="nan"``.
 """
 
 from __future__ import annotations
 
 import enum
 import inspect
+import numbers
 from typing import NamedTuple, Optional
 
 import numpy as np
@@ -141,7 +154,64 @@ class KestrixError(Exception):
             return None
 
 
+class _ArgumentTooLarge(KestrixError, ValueError):
+    """The failure of an argument no double holds: the object's DISP_E_OVERFLOW."""
+
+
+DISP_E_OVERFLOW = -0x7FFDFFF6  # 0x8002000A as a signed 32-bit value
+
 _INT32 = np.iinfo(np.int32)
+_DOUBLE_MAX = np.finfo(np.float64).max
+
+
+def _is_real_number(value) -> bool:
+    # Decimal is a number but not registered as Real; complex numbers are not taken.
+    return isinstance(value, numbers.Number) and (isinstance(value, numbers.Real)
+                                                  or not isinstance(value, numbers.Complex))
+
+
+_HELD, _TOO_LARGE, _TOO_SMALL = 0, 1, 2
+
+
+def _to_double(value):
+    """A number as a double, and whether a double holds it: _HELD, else
+    _TOO_LARGE (its magnitude rounds to infinity) or _TOO_SMALL (a value that
+    is not 0 rounds to 0), as the object's conversion of its text tells."""
+    try:
+        double = float(value)
+    except OverflowError:
+        return 0.0, _TOO_LARGE
+    if double in (np.inf, -np.inf) and value not in (np.inf, -np.inf):
+        return 0.0, _TOO_LARGE
+    if double == 0 and value != 0:
+        return 0.0, _TOO_SMALL
+    return double, _HELD
+
+
+def _doubles(method: MethodInfo, param: ParamInfo, array: np.ndarray):
+    """A numeric or object array as float64, and the mask of the elements no
+    double holds (None when there is none)."""
+    if array.dtype.kind == "O":
+        flat = array.ravel()
+        for element in flat:
+            if not _is_real_number(element):
+                raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
+                                f"not an array holding {type(element).__name__}")
+        pairs = [_to_double(element) for element in flat]
+        doubles = np.fromiter((pair[0] for pair in pairs), dtype=np.float64, count=len(pairs)).reshape(array.shape)
+        marks = np.fromiter((pair[1] for pair in pairs), dtype=np.uint8, count=len(pairs)).reshape(array.shape)
+        return doubles, (marks if marks.any() else None)
+    if array.dtype.kind == "f" and array.dtype.itemsize > 8:
+        # A longdouble beyond a double's range would become inf or 0 silently.
+        with np.errstate(over="ignore", under="ignore"):
+            doubles = array.astype(np.float64)
+        marks = np.asarray(np.where(np.isinf(doubles) & np.isfinite(array), _TOO_LARGE,
+                                    np.where((doubles == 0) & (array != 0), _TOO_SMALL, _HELD)), dtype=np.uint8)
+        if marks.any():
+            return np.asarray(np.where(marks != 0, 0.0, doubles)), marks
+        return doubles, None
+    doubles = array.astype(np.float64, copy=False)
+    return doubles, None
 
 
 def _enum_value(method: MethodInfo, param: ParamInfo, text: str) -> int:
@@ -154,28 +224,34 @@ def _enum_value(method: MethodInfo, param: ParamInfo, text: str) -> int:
     raise ValueError(f"{method.name}: {param.name}: {text!r} is not a member of {param.enumeration} ({names})")
 
 
-def _operand(method: MethodInfo, param: ParamInfo, value) -> np.ndarray:
-    """The argument as the float64 or int32 array the object's parameter takes."""
+def _operand(method: MethodInfo, param: ParamInfo, value):
+    """The argument as the float64 or int32 array the object's parameter takes,
+    and for a double parameter the mask of the values no double holds (or None)."""
     if isinstance(value, (int, float)):
         # Plain numbers, the common case of scalar calls, skip numpy's checks.
         if param.kind == "double":
-            try:
-                return np.array(float(value), dtype=np.float64)
-            except OverflowError:
-                raise ValueError(f"{method.name}: {param.name} is too large for a double") from None
+            double, mark = _to_double(value)
+            return np.array(double, dtype=np.float64), (None if mark == _HELD else np.array(mark, dtype=np.uint8))
         if isinstance(value, float) and not value.is_integer():
             raise ValueError(f"{method.name}: {param.name} must be a whole number")
         if not _INT32.min <= value <= _INT32.max:
             raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
-        return np.array(int(value), dtype=np.int32)
+        return np.array(int(value), dtype=np.int32), None
     if param.kind == "enum" and isinstance(value, str):
-        return np.asarray(_enum_value(method, param, value), dtype=np.int32)
+        return np.asarray(_enum_value(method, param, value), dtype=np.int32), None
     array = np.asarray(value)
-    if array.dtype.kind not in "biuf":
+    if array.dtype.kind not in "biufO":
         raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
-                        f"not {type(value).__name__}" + (f" of {array.dtype}" if array.dtype.kind != "O" else ""))
+                        f"not {type(value).__name__} of {array.dtype}")
+    if array.dtype.kind == "O" and array.ndim == 0 and not _is_real_number(array.item()):
+        raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
+                        f"not {type(value).__name__}")
     if param.kind == "double":
-        return array.astype(np.float64, copy=False)
+        return _doubles(method, param, array)
+    if array.dtype.kind == "O":
+        array, too_large = _doubles(method, param, array)
+        if too_large is not None:
+            raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
     # Integers and enumeration values: integral floats are accepted, nothing
     # is rounded or wrapped silently.
     if array.dtype.kind == "f":
@@ -183,13 +259,18 @@ def _operand(method: MethodInfo, param: ParamInfo, value) -> np.ndarray:
             raise ValueError(f"{method.name}: {param.name} must be a whole number")
     if array.size and (array.min() < _INT32.min or array.max() > _INT32.max):
         raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
-    return array.astype(np.int32)
+    return array.astype(np.int32), None
 
 
-def _call(method: MethodInfo, arguments: dict, errors: str):
+def _call(method: MethodInfo, arguments: dict, errors: str, threads):
     if errors not in ("raise", "nan"):
         raise ValueError(f"{method.name}: errors must be 'raise' or 'nan', not {errors!r}")
+    if threads is None:
+        threads = 0  # one per usable core
+    elif isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
+        raise ValueError(f"{method.name}: threads must be a whole number of at least 1, not {threads!r}")
     operands = []
+    masks = []
     scalar = True
     for param in method.params:
         value = arguments.get(param.name)
@@ -197,19 +278,24 @@ def _call(method: MethodInfo, arguments: dict, errors: str):
             if not param.optional:
                 raise TypeError(f"{method.name}: {param.name} is required")
             operands.append(None)
+            masks.append(None)
             continue
-        operand = _operand(method, param, value)
+        operand, too_large = _operand(method, param, value)
         scalar = scalar and operand.ndim == 0
         operands.append(operand)
+        masks.append(too_large)
     try:
-        values, hresults, failure = _kestrix.call(method.dispid, operands, errors == "nan")
+        values, hresults, failure = _kestrix.call(method.dispid, operands, errors == "nan",
+                                                  masks if any(m is not None for m in masks) else None,
+                                                  int(threads))
     except ValueError as error:
         shapes = ", ".join(f"{p.name}{o.shape}" for p, o in zip(method.params, operands) if o is not None and o.ndim)
         raise ValueError(f"{method.name}: {error}: {shapes}") from None
     if failure is not None:
-        flat, hresult, description, help_file, help_context, source = failure
+        flat, hresult, description, help_file, help_context, source, argument = failure
         index = None if scalar else tuple(int(i) for i in np.unravel_index(flat, values.shape))
-        raise KestrixError(method.name, hresult, description, help_file, help_context, source, index)
+        kind = KestrixError if argument is None else _ArgumentTooLarge
+        raise kind(method.name, hresult, description, help_file, help_context, source, index)
     if scalar:
         values = float(values)
         if hresults is not None:
@@ -236,23 +322,24 @@ def _make_method(method: MethodInfo):
     signature = inspect.Signature(
         [inspect.Parameter(p.name, keyword, default=None if p.optional else inspect.Parameter.empty)
          for p in method.params]
-        + [inspect.Parameter("errors", inspect.Parameter.KEYWORD_ONLY, default="raise")])
+        + [inspect.Parameter("errors", inspect.Parameter.KEYWORD_ONLY, default="raise"),
+           inspect.Parameter("threads", inspect.Parameter.KEYWORD_ONLY, default=None)])
 
     names = [p.name for p in method.params]
 
     # Binds as the signature says, without inspect's cost on every call.
-    def price(*args, errors="raise", **kwargs):
+    def price(*args, errors="raise", threads=None, **kwargs):
         if len(args) > len(names):
             raise TypeError(f"{method.name}() takes at most {len(names)} positional arguments "
                             f"({len(args)} given)")
         arguments = dict(zip(names, args))
         for name, value in kwargs.items():
-            if name not in signature.parameters or name == "errors":
+            if name not in signature.parameters or name in ("errors", "threads"):
                 raise TypeError(f"{method.name}() got an unexpected keyword argument '{name}'")
             if name in arguments:
                 raise TypeError(f"{method.name}() got multiple values for argument '{name}'")
             arguments[name] = value
-        return _call(method, arguments, errors)
+        return _call(method, arguments, errors, threads)
 
     price.__name__ = price.__qualname__ = method.name
     price.__module__ = __name__

@@ -27,7 +27,8 @@ def test_each_method_takes_the_interface_parameters_in_order():
     signature = inspect.signature(kestrix.AmericanCall)
     assert list(signature.parameters) == [
         "OptionFunction", "AssetPrice", "StrikePrice", "TimeExpire", "Volatility", "InterestRate", "MarketPrice",
-        "TimeFormat", "DividendAmount", "TimeExDividend", "DividendFrequency", "InterestRateType", "errors"]
+        "TimeFormat", "DividendAmount", "TimeExDividend", "DividendFrequency", "InterestRateType", "errors",
+        "threads"]
     # Required parameters have no default; optional ones are left out by None.
     assert signature.parameters["InterestRate"].default is inspect.Parameter.empty
     assert signature.parameters["MarketPrice"].default is None
