@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "launch/PlainOptionLaunch.h"
-#include "launch/PricingRequest.h"
+#include "core/PricingRequest.h"
 
 namespace kestrix {
 
