@@ -56,6 +56,9 @@ import numpy as np
 
 from . import _kestrix
 
+# The library's version, from the build (one source: the CMake project).
+__version__ = _kestrix.__version__
+
 _LIBRARY = _kestrix.type_library()
 
 LIBRARY_NAME: str = _LIBRARY["name"]
@@ -351,5 +354,5 @@ for _method in METHODS.values():
 del _name, _enumeration, _method
 
 __all__ = (["KestrixError", "METHODS", "ENUMERATIONS", "ParamInfo", "MethodInfo", "HELP_FILE", "PROG_ID",
-            "LIBRARY_NAME"]
+            "LIBRARY_NAME", "__version__"]
            + list(METHODS) + list(ENUMERATIONS) + [name[len("enum"):] for name in ENUMERATIONS])

@@ -34,6 +34,7 @@
 #include "BookBytes.h"
 #include "automation/Kestrix.h"
 #include "automation/OptionsImpl.h"
+#include "kestrix/version.hpp"
 #include "automation/TypeLibrary.h"
 
 namespace py = pybind11;
@@ -826,6 +827,7 @@ py::tuple PriceCsv(const py::bytes& data, const std::string& name, int threads) 
 
 PYBIND11_MODULE(_kestrix, module) {
     module.doc() = "The compiled core of the kestrix package; use the kestrix package itself.";
+    module.attr("__version__") = KESTRIX_VERSION_STRING;
     module.def("type_library", &TypeLibraryDict,
                "The type library as data: methods with their parameters, and the enumerations.");
     module.def("call", &Call, py::arg("dispid"), py::arg("operands"), py::arg("nan_on_failure"),

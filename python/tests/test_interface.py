@@ -2,6 +2,8 @@
 
 import enum
 import inspect
+import re
+from pathlib import Path
 
 import kestrix
 
@@ -31,3 +33,9 @@ def test_each_method_takes_the_interface_parameters_in_order():
     assert signature.parameters["InterestRate"].default is inspect.Parameter.empty
     assert signature.parameters["MarketPrice"].default is None
     assert kestrix.AmericanCall.__doc__.startswith("Roll-Geske-Whaley Model")
+
+
+def test_the_version_is_the_cmake_projects():
+    cmake = (Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    declared = re.search(r"project\(Kestrix VERSION ([0-9.]+)", cmake).group(1)
+    assert kestrix.__version__ == declared

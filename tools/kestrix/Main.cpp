@@ -21,11 +21,13 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "Book.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Output.h"
 #include "Progress.h"
 #include "Registration.h"
 #include "Sweep.h"
@@ -123,7 +125,7 @@ int Call(const std::vector<std::string>& args) {
     } else if (outcome.Succeeded()) {
         std::cout << FormatNumber(outcome.result) << '\n';
     } else {
-        std::cerr << "kestrix: " << method << ": " << DescribeFailure(outcome) << '\n';
+        std::cerr << "kestrix: " << Printable(method) << ": " << Printable(DescribeFailure(outcome)) << '\n';
     }
     return outcome.Succeeded() ? 0 : kFailed;
 }
@@ -159,29 +161,47 @@ int Price(const std::vector<std::string>& args) {
     if (input.empty()) return Usage("price needs a book");
 
     // The book is read as it is priced, never held whole: "-" reads stdin.
-    std::ifstream book;
+    const bool fromStdin = input == "-";
+    const FileIdentity book = fromStdin ? IdentifyDescriptor(STDIN_FILENO) : IdentifyPath(input);
+    if (!fromStdin && book.known && std::filesystem::is_directory(input)) {
+        std::cerr << "kestrix: " << input << ": is a directory, not a book\n";
+        return kUsage;
+    }
+    std::ifstream file;
     std::uint64_t size = 0;
-    if (input != "-") {
-        book.open(input, std::ios::binary);
-        if (!book) {
+    if (!fromStdin) {
+        file.open(input, std::ios::binary);
+        if (!file) {
             std::cerr << "kestrix: " << input << ": cannot be read\n";
             return kUsage;
         }
         std::error_code error;
-        if (std::filesystem::is_regular_file(input, error)) size = std::filesystem::file_size(input, error);
+        if (book.regular) size = std::filesystem::file_size(input, error);
         if (error) size = 0;
     }
-    std::istream& in = input == "-" ? std::cin : book;
-    const std::string inputName = input == "-" ? "stdin" : input;
+    std::istream& in = fromStdin ? std::cin : file;
+    const std::string inputName = fromStdin ? "stdin" : input;
 
-    std::ofstream file;
+    // Writing the priced book over the book itself would destroy it.
+    const std::string outputName = output.empty() ? "stdout" : output;
+    const FileIdentity target = output.empty() ? IdentifyDescriptor(STDOUT_FILENO) : IdentifyPath(output);
+    if (book.regular && target.Same(book)) {
+        std::cerr << "kestrix: the output " << outputName << " is the book " << inputName
+                  << " itself; write the priced book to another file\n";
+        return kUsage;
+    }
+    TOutputFile outputFile;
+    std::optional<std::ostream> toFile;
     if (!output.empty()) {
-        file.open(output, std::ios::binary);
-        if (!file) {
-            std::cerr << "kestrix: " << output << ": cannot be written\n";
+        std::string problem;
+        if (!outputFile.Open(output, problem)) {
+            std::cerr << "kestrix: " << problem << '\n';
             return kUsage;
         }
+        toFile.emplace(outputFile.Buffer());
     }
+    std::ostream& out = toFile ? *toFile : std::cout;
+
     TObject object;
     if (object.get() == nullptr) {
         std::cerr << "kestrix: the Kestrix object could not be created\n";
@@ -191,17 +211,26 @@ int Price(const std::vector<std::string>& args) {
     // and rows printed on the same terminal are not overdrawn.
     std::optional<TProgressBar> bar;
     if (IsTerminal(STDERR_FILENO) && (!output.empty() || !IsTerminal(STDOUT_FILENO))) bar.emplace(std::cerr, size);
-    const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, std::cerr,
-                                          BookRun{threads, bar ? &*bar : nullptr});
+    const BookSummary summary =
+        PriceBook(object.get(), in, inputName, out, std::cerr, BookRun{threads, bar ? &*bar : nullptr});
+    if (summary.outOfMemory) {
+        std::cerr << "kestrix: out of memory; the book was not priced to its end\n";
+        return kFailed;
+    }
+    // A failed write to stdout is reported when the command ends.
+    if (summary.outputFailed) {
+        if (toFile) ReportWriteFailure(output, static_cast<TDescriptorBuf*>(outputFile.Buffer())->Error());
+        return kFailed;
+    }
     if (summary.inputFailed) {
         std::cerr << "kestrix: " << inputName << ": reading failed\n";
         return summary.readable ? kFailed : kUsage;
     }
     if (!summary.readable) return kUsage;
-    if (file.is_open()) {
-        file.close();
-        if (!file) {
-            std::cerr << "kestrix: " << output << ": writing failed\n";
+    if (toFile) {
+        int error = 0;
+        if (!outputFile.Commit(error)) {
+            ReportWriteFailure(output, error);
             return kFailed;
         }
     }
@@ -219,7 +248,7 @@ int SweepCommand(const std::vector<std::string>& args) {
     }
     const SweepSummary summary = Sweep(object.get(), request, std::cout, std::cerr);
     if (summary.refused) return kUsage;
-    return summary.failures == 0 ? 0 : kFailed;
+    return summary.failures == 0 && !summary.outputFailed ? 0 : kFailed;
 }
 
 int DescribeCommand(const std::vector<std::string>& args) {
@@ -238,10 +267,7 @@ int RegisterCommand(const std::vector<std::string>& args, bool unregister) {
     return FAILED(RegisterServer(library, unregister, std::cout, std::cerr)) ? kFailed : 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> all(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& all) {
     if (all.empty()) return Usage("no command");
     const std::string& command = all.front();
     const std::vector<std::string> rest(all.begin() + 1, all.end());
@@ -255,4 +281,31 @@ int main(int argc, char** argv) {
     if (command == "describe") return DescribeCommand(rest);
     if (command == "register" || command == "unregister") return RegisterCommand(rest, command == "unregister");
     return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Pricing threads allocate little (a batch's text now and then), but each
+    // would get an allocation arena of its own reserving 64 MB of address
+    // space: under a memory limit, many threads would run out for that alone.
+    mallopt(M_ARENA_MAX, 2);
+    // Every command writes stdout through a buffer that notices a failed
+    // write: a full disk or a closed pipe ends the command with status 1.
+    TDescriptorBuf output(STDOUT_FILENO);
+    std::streambuf* const original = std::cout.rdbuf(&output);
+    if (IsTerminal(STDOUT_FILENO)) std::cout << std::unitbuf;  // a person sees each line as it comes
+    int status = kFailed;
+    try {
+        status = Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::cerr << "kestrix: out of memory\n";
+    }
+    std::cout.flush();
+    std::cout.rdbuf(original);
+    if (output.Error() != 0) {
+        ReportWriteFailure("stdout", output.Error());
+        return kFailed;
+    }
+    return status;
 }

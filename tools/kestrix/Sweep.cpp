@@ -238,12 +238,12 @@ SweepSummary Sweep(IDispatch* object, const SweepRequest& request, std::ostream&
             } else if (!outcome.fromMethod) {
                 // The call itself is wrong (a name or a value the object cannot
                 // take), so no point can be priced.
-                errors << "kestrix: " << request.method << ": " << outcome.description << '\n';
+                errors << "kestrix: " << request.method << ": " << Printable(outcome.description) << '\n';
                 summary.refused = true;
                 return summary;
             } else {
                 errors << "kestrix: " << PointText(request.axes, index) << ", " << request.functions[f] << ": "
-                       << DescribeFailure(outcome) << '\n';
+                       << Printable(DescribeFailure(outcome)) << '\n';
                 failed = true;
             }
             row += f + 1 < request.functions.size() ? ',' : '\n';
@@ -257,6 +257,10 @@ SweepSummary Sweep(IDispatch* object, const SweepRequest& request, std::ostream&
             headerWritten = true;
         }
         out << row;
+        if (!out) {
+            summary.outputFailed = true;
+            return summary;
+        }
 
         // The next point: the last axis varies fastest.
         std::size_t a = request.axes.size();
