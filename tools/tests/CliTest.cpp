@@ -2,13 +2,18 @@
 
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 #include "Book.h"
 #include "Csv.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Reference.h"
+#include "Suggest.h"
 #include "TempRegistry.h"
+#include "automation/TypeLibrary.h"
+#include "core/ErrorCodes.h"
 
 namespace kestrix::cli {
 namespace {
@@ -119,12 +124,24 @@ TEST_F(HostCall, RefusedCallsNameTheArgumentAtFault) {
         return args;
     };
     const Case cases[] = {
-        {"Heston", base, DISP_E_UNKNOWNNAME, "unknown method 'Heston'"},
-        {"Whaley", with({"Iterations", "50"}), DISP_E_UNKNOWNNAME, "'Iterations' is not a parameter of Whaley"},
+        {"Heston", base, DISP_E_UNKNOWNNAME,
+         "unknown method 'Heston' (methods: GenBS, FrenchBS, Binomial, Whaley, BSAmerican, JumpDiffusion, AmericanCall, "
+         "Eurodollar)"},
+        {"whaly", base, DISP_E_UNKNOWNNAME, "unknown method 'whaly'; did you mean Whaley?"},
+        {"Whaley", with({"Iterations", "50"}), DISP_E_UNKNOWNNAME,
+         "'Iterations' is not a parameter of Whaley; only Binomial, Eurodollar take it"},
+        {"Whaley", with({"Volatilty", "0.3"}), DISP_E_UNKNOWNNAME,
+         "'Volatilty' is not a parameter of Whaley; did you mean Volatility?"},
+        {"Whaley", with({"Strike", "90"}), DISP_E_UNKNOWNNAME,
+         "'Strike' is not a parameter of Whaley; did you mean StrikePrice?"},
+        {"Whaley", with({"Spot", "90"}), DISP_E_UNKNOWNNAME, "'Spot' is not a parameter of Whaley"},
         {"Whaley", with({"Volatility", "0.3"}), DISP_E_PARAMNOTFOUND, "Volatility is given twice"},
         {"Whaley", with({"MarketPrice", "cheap"}), DISP_E_TYPEMISMATCH, "MarketPrice: 'cheap' cannot be read as a double"},
         {"Whaley", with({"TimeFormat", "Weeks"}), DISP_E_TYPEMISMATCH,
-         "TimeFormat: 'Weeks' is neither a member of enumTimeFormat nor a number"},
+         "TimeFormat: 'Weeks' is neither a member of enumTimeFormat nor a number (members: Days (0), Years (1))"},
+        {"Whaley", with({"TimeFormat", "yaers"}), DISP_E_TYPEMISMATCH,
+         "TimeFormat: 'yaers' is neither a member of enumTimeFormat nor a number; did you mean Years? (members: Days "
+         "(0), Years (1))"},
         {"Whaley", with({"InterestRateType", "1e10"}), DISP_E_OVERFLOW,
          "InterestRateType: '1e10' is out of range for a number"},
         {"Whaley", std::vector<NamedValue>(base.begin() + 3, base.end()), DISP_E_PARAMNOTOPTIONAL,
@@ -158,7 +175,7 @@ TEST_F(HostCall, PricesABookRowByRow) {
     EXPECT_EQ(summary.malformed, 3u);
     EXPECT_EQ(errors.str(),
               "test.csv:3: the row has 8 cells, the header 12\n"
-              "test.csv:5: 'Iterations' is not a parameter of Whaley\n"
+              "test.csv:5: 'Iterations' is not a parameter of Whaley; only Binomial, Eurodollar take it\n"
               "test.csv:6: the row names no method\n");
 
     const auto rows = ParseCsv(out.str());
@@ -213,6 +230,71 @@ TEST(Describe, PrintsTheLibraryOrOneMethod) {
     EXPECT_EQ(one.str().find("enumDividendStyle"), std::string::npos);  // Eurodollar takes no dividend style
     std::ostringstream none;
     EXPECT_FALSE(Describe(none, "Heston"));
+}
+
+TEST(Suggest, NearestNameOrNone) {
+    const std::vector<const char*> params = ParameterNames();
+    const std::pair<const char*, const char*> cases[] = {
+        {"Volatilty", "Volatility"},   {"volatility", "Volatility"},  {"StrikPrice", "StrikePrice"},
+        {"Strike", "StrikePrice"},     {"Timeformat", "TimeFormat"},  {"Iteratoins", "Iterations"},
+        {"TradeId", nullptr},          {"Counterparty", nullptr},     {"Book", nullptr},
+        {"Comment", nullptr},          {"Id", nullptr},               {"Spot", nullptr},
+    };
+    for (const auto& [name, expected] : cases) {
+        const char* found = ClosestName(name, params);
+        EXPECT_EQ(found == nullptr ? std::string("none") : found, expected == nullptr ? "none" : expected) << name;
+    }
+}
+
+// Every name of the library has its note in the manual, and `kestrix help`
+// finds its section.
+TEST(Reference, EveryMethodParameterFunctionAndErrorIsDocumented) {
+    for (const auto& method : typelib::kMethods) {
+        EXPECT_FALSE(MethodNote(method.name).empty()) << method.name;
+        std::ostringstream topic;
+        EXPECT_TRUE(WriteTopic(topic, method.name));
+        for (const auto& param : method.params) {
+            EXPECT_FALSE(ParameterNote(param.name).empty()) << param.name;
+            std::ostringstream section;
+            EXPECT_TRUE(WriteTopic(section, param.name));
+            EXPECT_NE(section.str().find(std::string("`") + method.name + "`"), std::string::npos) << param.name;
+        }
+    }
+    for (const auto& member : typelib::kOptionFunctions.members) {
+        EXPECT_FALSE(FunctionNote(member.name).empty()) << member.name;
+    }
+    for (const auto& row : ErrorTable()) {
+        EXPECT_FALSE(ErrorNote(row.name).empty()) << row.name;
+        if (row.code == enumOErrCodes::None) continue;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(row.code));
+        std::ostringstream byName, byCode;
+        EXPECT_TRUE(WriteTopic(byName, row.name));
+        EXPECT_TRUE(WriteTopic(byCode, hex));
+        EXPECT_EQ(byName.str(), byCode.str());
+        EXPECT_NE(byCode.str().find(row.text), std::string::npos) << row.name;
+    }
+    std::ostringstream context, none;
+    EXPECT_TRUE(WriteTopic(context, "35"));
+    EXPECT_NE(context.str().find("### AmericanCall"), std::string::npos);
+    for (const auto& topic : GeneralTopics()) {
+        std::ostringstream section;
+        EXPECT_TRUE(WriteTopic(section, topic)) << topic;
+    }
+    EXPECT_FALSE(WriteTopic(none, "Heston"));
+}
+
+// docs/reference.md is what `kestrix help --markdown` writes, so the manual
+// cannot drift from the type library.
+TEST(Reference, CheckedInManualIsTheGeneratedOne) {
+    std::ifstream file(KESTRIX_SOURCE_DIR "/docs/reference.md", std::ios::binary);
+    ASSERT_TRUE(file) << "docs/reference.md is missing";
+    std::ostringstream checkedIn, generated;
+    checkedIn << file.rdbuf();
+    WriteReference(generated);
+    EXPECT_TRUE(checkedIn.str() == generated.str())
+        << "docs/reference.md is out of date: build, then run "
+           "`./build/default/tools/kestrix help --markdown > docs/reference.md`";
 }
 
 }  // namespace
