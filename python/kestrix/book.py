@@ -45,6 +45,8 @@ DISP_E_PARAMNOTOPTIONAL = _signed(0x8002000F)
 
 _METHODS = {name.lower(): method for name, method in kestrix.METHODS.items()}
 _PARAMETER_NAMES = {param.name.lower() for method in kestrix.METHODS.values() for param in method.params}
+# Every parameter name once, in the order first declared.
+_ALL_PARAMETERS = list(dict.fromkeys(param.name for method in kestrix.METHODS.values() for param in method.params))
 _TYPE_NAMES = {"double": "a double", "int": "an integer", "enum": "a number"}
 
 
@@ -115,6 +117,23 @@ def _resolve_methods(cells: np.ndarray):
     return np.asarray(lookup, dtype=np.int64)[codes]
 
 
+def _unknown_method(name: str) -> str:
+    # Worded as the kestrix command words it.
+    suggestion = kestrix._did_you_mean(name, list(kestrix.METHODS))
+    return f"unknown method '{name}'" + (suggestion or f" (methods: {', '.join(kestrix.METHODS)})")
+
+
+def _not_a_parameter(method: kestrix.MethodInfo, name: str) -> str:
+    text = f"'{name}' is not a parameter of {method.name}"
+    suggestion = kestrix._did_you_mean(name, [param.name for param in method.params])
+    if suggestion:
+        return text + suggestion
+    others = [m.name for m in kestrix.METHODS.values() if any(p.name.lower() == name.lower() for p in m.params)]
+    if others:
+        return text + f"; only {', '.join(others)} take it"
+    return text + kestrix._did_you_mean(name, _ALL_PARAMETERS)
+
+
 def _format_codes(codes: np.ndarray) -> np.ndarray:
     uniques, inverse = np.unique(codes, return_inverse=True)
     texts = np.array([f"0x{int(code) & 0xFFFFFFFF:08X}" for code in uniques], dtype=object)
@@ -181,7 +200,7 @@ class _Group:
     def _refusal(self, reason, index, given, converted):
         method = self.method
         if reason[0] == "name":
-            return DISP_E_UNKNOWNNAME, f"'{self.names[reason[1]]}' is not a parameter of {method.name}"
+            return DISP_E_UNKNOWNNAME, _not_a_parameter(method, self.names[reason[1]])
         if reason[0] == "missing":
             missing = [param.name for position, param in enumerate(method.params)
                        if not param.optional and (given[position] is None or not given[position][1][index])]
@@ -189,11 +208,12 @@ class _Group:
         _, position, column = reason
         param = method.params[position]
         code = int(converted[position][index])
-        text = f"{param.name}: '{_cell_text(self.columns[column][self.rows[index]])}' "
+        cell = _cell_text(self.columns[column][self.rows[index]])
+        text = f"{param.name}: '{cell}' "
         if code == DISP_E_OVERFLOW:
             return code, text + f"is out of range for {_TYPE_NAMES[param.kind]}"
         if param.kind == "enum":
-            return code, text + f"is neither a member of {param.enumeration} nor a number"
+            return code, text + kestrix._not_a_member(param.enumeration, cell)
         return code, text + f"cannot be read as {_TYPE_NAMES[param.kind]}"
 
     def _call(self, valid: np.ndarray, arguments: list):
@@ -242,7 +262,7 @@ def price_book(frame: pd.DataFrame) -> pd.DataFrame:
     for index in np.flatnonzero(methods == -1):
         codes[index], texts[index] = E_INVALIDARG, "the row names no method"
     for index in np.flatnonzero(methods == -2):
-        codes[index], texts[index] = DISP_E_UNKNOWNNAME, f"unknown method '{_cell_text(method_cells[index])}'"
+        codes[index], texts[index] = DISP_E_UNKNOWNNAME, _unknown_method(_cell_text(method_cells[index]))
     for number, method in enumerate(kestrix.METHODS.values()):
         rows = np.flatnonzero(methods == number)
         if rows.size == 0:
