@@ -251,13 +251,21 @@ double ImpliedStrikeSearch(const ValueFn& value, std::int32_t optionType, double
     return slope == 0 || std::isnan(err) ? 0 : K;  // a NaN price never matched
 }
 
+// Whether a model's value and time value are floored at the exercise value.
+// The two American approximations take it: their formulas can fall below
+// what exercising now pays (a critical-price search that gives up keeps the
+// European value; a deep negative carry drives the premium to nothing), and
+// an American option is never worth less than that. Their Greeks, Lambda and
+// the Newton steps of their searches keep the model's own value.
+enum class ExerciseFloor : bool { None, Intrinsic };
+
 // The entry body shared by the four models: answers optionFunction 1..13 from
 // `value`, with the arguments in the order of the models' entries. Any other
 // function stores OptionFunctionErr through errorCode and raises
 // "The OptionFunction is invalid.". Each model's entry is its one caller:
 // inlined there, its twenty arguments are not copied to the stack a second
 // time.
-template <typename ValueFn>
+template <ExerciseFloor Floor = ExerciseFloor::None, typename ValueFn>
 [[gnu::always_inline]] inline double DispatchOptionFunction(const ValueFn& value, std::int32_t optionType, std::int32_t optionFunction, double S,
                               double X, double T, double s, double r, double q, double marketPrice,
                               double dividendPV, double gammaBumpSize, double bumpSize, double assetPriceDown,
@@ -265,7 +273,13 @@ template <typename ValueFn>
                               std::int32_t& errorCode) {
     const double h = bumpSize;
     switch (optionFunction) {
-        case Theoretical: return value(optionType, S, X, T, s, r, q, 0.0);
+        case Theoretical:
+            if constexpr (Floor == ExerciseFloor::Intrinsic) {
+                // A straddle is floored as one position, as GenBS's American value is.
+                return std::max(value(optionType, S, X, T, s, r, q, 0.0),
+                                IntrinsicPayoff(optionType, S, X, T, T, s, r, q, dividendPV));
+            }
+            return value(optionType, S, X, T, s, r, q, 0.0);
         case Delta: return ApproxDelta(value, optionType, S, X, T, s, r, q, h, yieldRateDown, yieldRateUp);
         case Gamma:
             return ApproxGamma(value, optionType, S, X, T, s, r, q, gammaBumpSize, yieldRateDown, yieldRateUp,
@@ -281,7 +295,12 @@ template <typename ValueFn>
             return ApproxLambda(value, optionType, S, X, T, s, r, q, dividendPV, h, yieldRateDown, yieldRateUp);
         case IntrinsicValue: return IntrinsicPayoff(optionType, S, X, T, T, s, r, q, dividendPV);
         case StrikeSensitivity: return ApproxStrikeSensitivity(value, optionType, S, X, T, s, r, q, h);
-        case Time_Value: return ApproxTimeValue(value, optionType, S, X, T, s, r, q, dividendPV);
+        case Time_Value:
+            if constexpr (Floor == ExerciseFloor::Intrinsic) {
+                const double intrinsic = IntrinsicPayoff(optionType, S, X, T, T, s, r, q, dividendPV);
+                return std::max(value(optionType, S, X, T, s, r, q, 0.0), intrinsic) - intrinsic;
+            }
+            return ApproxTimeValue(value, optionType, S, X, T, s, r, q, dividendPV);
         case ImpliedStrike: return ImpliedStrikeSearch(value, optionType, S, X, T, s, r, q, marketPrice, h);
         default: RaiseError(errorCode, enumOErrCodes::OptionFunctionErr);
     }

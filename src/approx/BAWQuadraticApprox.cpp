@@ -231,16 +231,16 @@ double QuadraticApproximation(std::int32_t optionType, std::int32_t optionFuncti
                               double dividendPV, double gammaBumpSize, double bumpSize, double assetPriceDown,
                               double assetPriceUp, double yieldRateDown, double yieldRateUp, double yieldRateUp2,
                               std::int32_t& errorCode) {
-    return DispatchOptionFunction(BawValueFunction(dividendPV), optionType, optionFunction, S, X, T, s, r, q,
-                                  marketPrice, dividendPV, gammaBumpSize, bumpSize, assetPriceDown, assetPriceUp,
-                                  yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
+    return DispatchOptionFunction<ExerciseFloor::Intrinsic>(
+        BawValueFunction(dividendPV), optionType, optionFunction, S, X, T, s, r, q, marketPrice, dividendPV,
+        gammaBumpSize, bumpSize, assetPriceDown, assetPriceUp, yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
 }
 
 double QuadraticApproximation(const PricingRequest& rq, const PreparedInputs& p, std::int32_t& errorCode) {
-    return DispatchOptionFunction(BawValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice,
-                                  rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
-                                  rq.MarketPrice, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
-                                  p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+    return DispatchOptionFunction<ExerciseFloor::Intrinsic>(
+        BawValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+        rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice, p.DividendPV, p.GammaBumpSize,
+        p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
 }
 
 }  // namespace kestrix

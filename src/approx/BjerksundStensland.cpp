@@ -225,16 +225,16 @@ double BjerksundStenslandApproximation(std::int32_t optionType, std::int32_t opt
                                        double /*d2*/, double dividendPV, double gammaBumpSize, double bumpSize,
                                        double assetPriceDown, double assetPriceUp, double yieldRateDown,
                                        double yieldRateUp, double yieldRateUp2, std::int32_t& errorCode) {
-    return DispatchOptionFunction(BjsValueFunction(dividendPV), optionType, optionFunction, S, X, T, s, r, q,
-                                  marketPrice, dividendPV, gammaBumpSize, bumpSize, assetPriceDown, assetPriceUp,
-                                  yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
+    return DispatchOptionFunction<ExerciseFloor::Intrinsic>(
+        BjsValueFunction(dividendPV), optionType, optionFunction, S, X, T, s, r, q, marketPrice, dividendPV,
+        gammaBumpSize, bumpSize, assetPriceDown, assetPriceUp, yieldRateDown, yieldRateUp, yieldRateUp2, errorCode);
 }
 
 double BjerksundStenslandApproximation(const PricingRequest& rq, const PreparedInputs& p, std::int32_t& errorCode) {
-    return DispatchOptionFunction(BjsValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice,
-                                  rq.StrikePrice, rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate,
-                                  rq.MarketPrice, p.DividendPV, p.GammaBumpSize, p.BumpSize, p.AssetPriceDown,
-                                  p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
+    return DispatchOptionFunction<ExerciseFloor::Intrinsic>(
+        BjsValueFunction(p.DividendPV), rq.OptionType, rq.OptionFunction, rq.AssetPrice, rq.StrikePrice,
+        rq.TimeExpire, rq.Volatility, rq.InterestRate, rq.YieldRate, rq.MarketPrice, p.DividendPV, p.GammaBumpSize,
+        p.BumpSize, p.AssetPriceDown, p.AssetPriceUp, p.YieldRateDown, p.YieldRateUp, p.YieldRateUp2, errorCode);
 }
 
 }  // namespace kestrix

@@ -355,4 +355,9 @@ double PseudoAmericanApproximation(std::int32_t optionType, std::int32_t optionF
     }
 }
 
+double PseudoAmericanValuationWork(std::int32_t optionType, double dividendPV, bool dividendsIgnored,
+                                   std::int32_t n) noexcept {
+    return ValuationWork(optionType, dividendPV, dividendsIgnored, n);
+}
+
 }  // namespace kestrix

@@ -94,4 +94,9 @@ double PseudoAmericanImpliedStrike(std::int32_t optionType, double S, double X, 
                                    double q, double D, double t1, double f, double dividendPV, double marketPrice,
                                    bool dividendsIgnored, std::int32_t n) noexcept;
 
+// Work (core/WorkLimits.h) of one valuation: the call leg walks the n
+// exercise dates when the dividends were kept.
+double PseudoAmericanValuationWork(std::int32_t optionType, double dividendPV, bool dividendsIgnored,
+                                   std::int32_t n) noexcept;
+
 }  // namespace kestrix

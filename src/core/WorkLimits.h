@@ -3,7 +3,9 @@
 // a dividend schedule of up to 1e8 dates is discounted by the launcher and
 // walked again by the lattice (at every level) and by the pseudo-American
 // call (once per candidate date), and an implied search may re-value its
-// model up to kMaxSearchSteps times. A host calls us on its own thread and
+// model up to kMaxSearchSteps times (and when its answer does not reprice,
+// the launcher's bracketing search re-values it again,
+// under a limit of its own). A host calls us on its own thread and
 // waits, so such a call must not run for seconds: work that would exceed
 // kCallWorkLimit is not started, and the request is answered the way the
 // library answers every request it cannot price (0, no error), as for an

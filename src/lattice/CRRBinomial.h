@@ -99,4 +99,11 @@ double CrrImpliedStrike(std::int32_t exerciseType, std::int32_t optionType, std:
                         double dividendPV, std::int32_t dividendStyle, double bumpSize, double assetPriceDown,
                         double assetPriceUp, double yieldRateDown, double yieldRateUp, std::int32_t& errorCode);
 
+// Work (core/WorkLimits.h) of one valuation for a search that re-values the
+// lattice many times: at most that of one evaluation of the Newton searches
+// above, which value a bumped pair (or the control variate's four trees).
+double CrrValuationWork(std::int32_t exerciseType, std::int32_t optionType, std::int32_t iterations,
+                        double timeExpire, double dividendAmount, double timeExDividend, double dividendFrequency,
+                        std::int32_t dividendCount, std::int32_t dividendStyle) noexcept;
+
 }  // namespace kestrix

@@ -397,4 +397,11 @@ double CrrImpliedStrike(std::int32_t exerciseType, std::int32_t optionType, std:
                                lattice::LatticeWorkLimit(dividendCount, false));
 }
 
+double CrrValuationWork(std::int32_t exerciseType, std::int32_t optionType, std::int32_t iterations,
+                        double timeExpire, double dividendAmount, double timeExDividend, double dividendFrequency,
+                        std::int32_t dividendCount, std::int32_t dividendStyle) noexcept {
+    const lattice::DividendSchedule dividends{dividendAmount, timeExDividend, dividendFrequency, dividendCount};
+    return SearchEvaluationWork(exerciseType, optionType, dividendStyle, iterations, timeExpire, dividends);
+}
+
 }  // namespace kestrix

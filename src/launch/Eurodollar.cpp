@@ -11,18 +11,13 @@
 
 namespace kestrix {
 
-namespace {
-
-// A call on the index is a put on the rate, and the other way round.
-std::int32_t ReversedType(std::int32_t optionType) noexcept {
+std::int32_t EurodollarRateOptionType(std::int32_t optionType) noexcept {
     switch (optionType) {
         case CallOption: return PutOption;
         case PutOption: return CallOption;
         default: return optionType;
     }
 }
-
-}  // namespace
 
 double EurodollarToIndexTerms(std::int32_t optionFunction, double result) noexcept {
     switch (optionFunction) {
@@ -52,7 +47,7 @@ double EurodollarOption(std::int32_t eurodollarModel, std::int32_t exerciseType,
     const double q = r;  // futures carry nothing
     yieldRateDown = r;
     yieldRateUp = r;
-    const std::int32_t type = ReversedType(optionType);
+    const std::int32_t type = EurodollarRateOptionType(optionType);
 
     double d1 = 0, d2 = 0;
     if (!ComputeD1D2(EurodollarModel, d1, d2, S, K, r, q, T, T, sigma)) return 0;

@@ -17,6 +17,10 @@ double EurodollarOption(std::int32_t eurodollarModel, std::int32_t exerciseType,
                         double bumpSize, double assetPriceDown, double assetPriceUp, double yieldRateDown,
                         double yieldRateUp, double yieldRateUp2, std::int32_t& errorCode);
 
+// The option on the rate that an option on the index is: a call on the index
+// is a put on the rate, and the other way round.
+std::int32_t EurodollarRateOptionType(std::int32_t optionType) noexcept;
+
 // Back from the rate scale to the index: Delta and Lambda change sign, and a
 // non-zero implied strike becomes 100 - strike, never negative.
 double EurodollarToIndexTerms(std::int32_t optionFunction, double result) noexcept;

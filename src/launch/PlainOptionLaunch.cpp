@@ -14,12 +14,15 @@
 #include "core/PseudoAmerican.h"
 #include "core/WorkLimits.h"
 #include "launch/Eurodollar.h"
+#include "launch/ImpliedRepricing.h"
 #include "lattice/CRRBinomial.h"
 
 namespace kestrix {
 
 namespace {
 
+constexpr double kVolatilityFloor = 0.002;
+constexpr double kLatticeVolatilityFloor = 0.015;
 constexpr double kCalendarDaysPerYear = 365;
 constexpr double kTradingDaysPerYear = 252;
 
@@ -60,8 +63,8 @@ bool ValidateAndConvert(PricingRequest& rq, std::int32_t& errorCode) {
     Require(rq.TimeFormat == Days || rq.TimeFormat == Years, errorCode, E::TimeFormatErr);
 
     // The lattice needs a wider volatility floor to keep its probabilities sane.
-    if (!(rq.Volatility > 0.015) && LatticePrices(rq)) rq.Volatility = 0.015;
-    if (!(rq.Volatility > 0.002)) rq.Volatility = 0.002;
+    if (!(rq.Volatility > kLatticeVolatilityFloor) && LatticePrices(rq)) rq.Volatility = kLatticeVolatilityFloor;
+    if (!(rq.Volatility > kVolatilityFloor)) rq.Volatility = kVolatilityFloor;
     if (rq.Volatility > 1e7) rq.Volatility = 1e7;
     if (rq.TimeExpire > 1e7) rq.TimeExpire = 1e7;
 
@@ -122,6 +125,12 @@ void FillWithoutDividends(double assetPrice, double yieldRate, PreparedInputs& p
     p.YieldRateDown = p.YieldRateUp = p.YieldRateUp2 = yieldRate;
 }
 
+}  // namespace
+
+double VolatilityFloor(const PricingRequest& rq) noexcept {
+    return LatticePrices(rq) ? kLatticeVolatilityFloor : kVolatilityFloor;
+}
+
 double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::int32_t& errorCode) {
     switch (rq.ModelNumber) {
         case BSGen:
@@ -169,8 +178,6 @@ double PriceWithModel(const PricingRequest& rq, const PreparedInputs& p, std::in
             RaiseError(errorCode, enumOErrCodes::OptionModelErr);
     }
 }
-
-}  // namespace
 
 bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFunction, double& assetPrice,
                              double timeExpire, double interestRate, double& yieldRate, double& dividendAmount,
@@ -296,6 +303,10 @@ bool PrepareRequest(PricingRequest& rq, std::int32_t& errorCode, PreparedInputs&
         rq.DividendAmount = 0;
     }
 
+    return FormD1D2(rq, p);
+}
+
+bool FormD1D2(const PricingRequest& rq, PreparedInputs& p) noexcept {
     switch (rq.ModelNumber) {
         // The lattice and the Eurodollar front end form their own d1/d2.
         case CRRBinomial:
@@ -314,6 +325,10 @@ void LaunchPlainOption(PricingRequest& request, std::int32_t& errorCode, double&
     result = 0;
     PreparedInputs prepared;
     if (!PrepareRequest(request, errorCode, prepared)) return;
+    if (request.OptionFunction == ImpliedVol || request.OptionFunction == ImpliedStrike) {
+        result = SolveImplied(request, prepared, errorCode);
+        return;
+    }
     result = PriceWithModel(request, prepared, errorCode);
 }
 

@@ -28,6 +28,18 @@ bool AdjustDiscreteDividends(std::int32_t modelNumber, std::int32_t optionFuncti
 // PricingFailure with the code's text.
 bool PrepareRequest(PricingRequest& request, std::int32_t& errorCode, PreparedInputs& prepared);
 
+// The lowest volatility the launcher lets a request's model see: wider for
+// the lattice (its own and the Eurodollar front end's).
+double VolatilityFloor(const PricingRequest& request) noexcept;
+
+// The d1/d2 of a prepared request at its current volatility and strike, or
+// the verdict on them of the models that form their own; false when the
+// request is not to be priced.
+bool FormD1D2(const PricingRequest& request, PreparedInputs& prepared) noexcept;
+
+// The one model entry of a prepared request, for its OptionFunction.
+double PriceWithModel(const PricingRequest& request, const PreparedInputs& prepared, std::int32_t& errorCode);
+
 // Sets errorCode and result to 0, then validates, converts (in place) and
 // prices `request`. On success `result` holds the model's value (0 when the
 // request is not priced, e.g. a deep negative carry). On failure the code is

@@ -206,7 +206,7 @@ std::vector<Candidate> Table() {
     add("Binomial ImpliedStrike control variate straddle 500 steps", "Binomial",
         "ExerciseType=American OptionType=Straddle Iterations=500 YieldRate=0.03 OptionFunction=ImpliedStrike "
         "MarketPrice=20 DividendStyle=DiscreteControlVar " + kPlain);
-    add("Binomial ImpliedVol unreachable price 500 steps", "Binomial",
+    add("Binomial ImpliedVol near the put's bound 500 steps", "Binomial",
         binomialAmPut + "OptionFunction=ImpliedVol MarketPrice=99 " + kPlain);
     add("Eurodollar Binomial Rho straddle 500 steps", "Eurodollar",
         "Model=BinomialEuro ExerciseType=American OptionType=Straddle OptionFunction=Rho Iterations=500 "
