@@ -18,7 +18,10 @@ error text, a row that makes no request (no or an unknown method, a value in a
 column its method has no parameter for, a required parameter left out, a cell
 that is not a value of its parameter's type) the text the command gives it.
 Rows are grouped by method and each group is priced by one vectorised call;
-the rows keep their order and index.
+the rows keep their order and index. Columns that are no parameter
+(``TradeId``, ``Comment``) are carried through untouched; one named close to a
+parameter (``Volatilty``) is refused as a misspelling, and ``strict=True``
+refuses them all.
 """
 
 from __future__ import annotations
@@ -54,12 +57,20 @@ def _blank_trimmed(name) -> str:
     return str(name).strip(" \t")
 
 
-def book_columns(columns) -> int:
+def _carried(columns) -> set:
+    """The positions of the columns that are no parameter and no Method column: carried through untouched."""
+    return {position for position, label in enumerate(columns)
+            if _blank_trimmed(label).lower() not in _PARAMETER_NAMES | {"method"}}
+
+
+def book_columns(columns, strict: bool = False) -> int:
     """Checks that the column labels make a book; returns the position of the Method column.
 
-    Raises ValueError, with the text ``kestrix price`` gives such a header,
-    for a label that appears twice (in any letter case), one that is no
-    method's parameter, or a missing Method column.
+    Columns that are no parameter (``TradeId``, ``Comment``) are carried through
+    untouched, unless ``strict``. Raises ValueError, with the text ``kestrix
+    price`` gives such a header, for a label that appears twice (in any letter
+    case), one named close to a parameter (a likely misspelling: "did you
+    mean"), any other label with ``strict``, or a missing Method column.
     """
     seen = set()
     method_at = None
@@ -71,15 +82,17 @@ def book_columns(columns) -> int:
         if name.lower() == "method":
             method_at = position
         elif name.lower() not in _PARAMETER_NAMES:
-            raise ValueError(f"'{name}' is not a parameter of any method")
+            suggestion = kestrix._did_you_mean(name, _ALL_PARAMETERS + ["Method"])
+            if suggestion or strict:
+                raise ValueError(f"'{name}' is not a parameter of any method" + (" (strict)" if strict else suggestion))
     if method_at is None:
         raise ValueError("there is no Method column")
     return method_at
 
 
-def priced_meta(frame: pd.DataFrame) -> pd.DataFrame:
+def priced_meta(frame: pd.DataFrame, strict: bool = False) -> pd.DataFrame:
     """An empty frame shaped like ``price_book(frame)``: the book's columns and the three result columns."""
-    book_columns(frame.columns)
+    book_columns(frame.columns, strict)
     meta = frame.iloc[:0].copy()
     for name, dtype in zip(RESULT_COLUMNS, ("float64", "object", "object")):
         meta[name] = pd.Series(dtype=dtype)
@@ -243,14 +256,17 @@ class _Group:
             self.texts[valid[at]] = text
 
 
-def price_book(frame: pd.DataFrame) -> pd.DataFrame:
+def price_book(frame: pd.DataFrame, strict: bool = False) -> pd.DataFrame:
     """Prices every row of the book; returns it with ``Result``, ``HResult`` and ``Description`` added.
 
-    Raises ValueError when the columns do not make a book (see ``book_columns``).
+    Columns that are no parameter are carried through in place (``strict``
+    refuses them). Raises ValueError when the columns do not make a book (see
+    ``book_columns``).
     """
-    method_at = book_columns(frame.columns)
+    method_at = book_columns(frame.columns, strict)
+    carried = _carried(frame.columns)
     names = [_blank_trimmed(label) for label in frame.columns]
-    columns = [None if position == method_at else _cells(frame.iloc[:, position])
+    columns = [None if position == method_at or position in carried else _cells(frame.iloc[:, position])
                for position in range(frame.shape[1])]
     count = len(frame)
     values = np.full(count, np.nan)

@@ -12,6 +12,7 @@
 
 #include "Csv.h"
 #include "Host.h"
+#include "Suggest.h"
 #include "automation/TypeLibrary.h"
 
 namespace kestrix::cli {
@@ -47,6 +48,7 @@ bool KnownParameter(std::string_view name) {
 
 struct BookColumns {
     std::vector<std::string> names;
+    std::vector<bool> carried;  // a column of the trade system's own, not a parameter
     std::size_t method = 0;
 };
 
@@ -68,7 +70,7 @@ void Report(std::ostream& errors, std::string_view inputName, std::size_t line, 
 // Reads the header and checks it names usable columns; writes the output's
 // header when it does.
 bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& out, std::ostream& errors,
-                BookColumns& columns) {
+                BookColumns& columns, bool strict) {
     CsvRecord header;
     if (!stream.Next(header)) {
         errors << inputName << ": the book is empty; its first line names the columns\n";
@@ -87,13 +89,25 @@ bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& ou
                 return false;
             }
         }
+        bool carried = false;
         if (SameName(name, "Method")) {
             columns.method = columns.names.size();
         } else if (!KnownParameter(name)) {
-            Report(errors, inputName, header.line, "'" + name + "' is not a parameter of any method");
-            return false;
+            // A column of the book's own (TradeId, Comment) is carried through
+            // untouched; one named close to a parameter is a misspelling and
+            // is never silently ignored.
+            std::vector<const char*> known = ParameterNames();
+            known.push_back("Method");
+            const std::string suggestion = DidYouMean(name, known);
+            if (!suggestion.empty() || strict) {
+                Report(errors, inputName, header.line,
+                       "'" + name + "' is not a parameter of any method" + (strict ? " (--strict)" : suggestion));
+                return false;
+            }
+            carried = true;
         }
         columns.names.push_back(name);
+        columns.carried.push_back(carried);
     }
     if (columns.method == columns.names.size()) {
         Report(errors, inputName, header.line, "there is no Method column");
@@ -205,7 +219,9 @@ private:
         args.clear();
         for (std::size_t c = 0; c < width; ++c) {
             const std::string_view value = Trim(row.fields[c]);
-            if (c != columns_.method && !value.empty()) args.push_back({columns_.names[c], std::string(value)});
+            if (c != columns_.method && !columns_.carried[c] && !value.empty()) {
+                args.push_back({columns_.names[c], std::string(value)});
+            }
         }
         const Outcome outcome = CallMethod(object, Trim(row.fields[columns_.method]), args);
         if (outcome.Succeeded()) {
@@ -276,7 +292,7 @@ BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inpu
                       std::ostream& errors, const BookRun& run) {
     TCsvStream stream(in);
     BookColumns columns;
-    if (!ReadHeader(stream, inputName, out, errors, columns)) {
+    if (!ReadHeader(stream, inputName, out, errors, columns, run.strict)) {
         BookSummary summary;
         summary.inputFailed = !stream.Healthy();
         return summary;

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <cstdint>
 #include <filesystem>
@@ -61,11 +63,15 @@ constexpr CommandHelp kCommands[] = {
      "  --functions F,... several option functions (or `all`): one line Function,Value each\n"
      "`kestrix help METHOD` describes a method's parameters. Exit 0 priced, 1 the library refused the\n"
      "request, 2 the command line cannot be used (unknown name, unreadable value)."},
-    {"price", "kestrix price BOOK.csv [-o OUT.csv] [--threads N]",
+    {"price", "kestrix price BOOK.csv [-o OUT.csv] [--threads N] [--strict] [--all-messages]",
      "Prices every row of a CSV book (header: Method and parameter names, any order); BOOK.csv may be - for\n"
-     "stdin. Writes the book with Result, HResult and Description added.\n"
+     "stdin. Writes the book with Result, HResult and Description added; other columns (TradeId, Comment)\n"
+     "are carried through in place, but a column named close to a parameter (Volatilty) is refused.\n"
+     "Ends with a summary line on stderr. `kestrix help books` says how to write a book of mixed methods.\n"
      "  -o OUT.csv        write the priced book there instead of stdout\n"
      "  --threads N       pricing threads (default: one per core)\n"
+     "  --strict          refuse every column that is not a parameter\n"
+     "  --all-messages    list every unreadable row (else the first 100, then their count)\n"
      "Exit 0 every row made a request, 1 some rows could not be read (reported on stderr as BOOK:LINE),\n"
      "2 the book cannot be used."},
     {"sweep", "kestrix sweep METHOD Name=Value ... --vary Name=start:stop:count ... [--functions F,...|all] "
@@ -246,6 +252,48 @@ int Call(const std::vector<std::string>& args) {
     return outcome.fromMethod ? kFailed : kUsage;
 }
 
+// Passes the first `limit` messages written to it on to `out` and counts the
+// messages after them, so a book of many unreadable rows does not flood the
+// screen. A message starts with a line that begins with `prefix` ("BOOK:");
+// the lines after it (a cell's own line breaks) belong to it.
+class TMessageLimit : public std::streambuf {
+public:
+    TMessageLimit(std::ostream& out, std::string prefix, std::size_t limit)
+        : out_(out), prefix_(std::move(prefix)), limit_(limit) {}
+    std::size_t Held() const { return held_; }
+
+protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        line_ += static_cast<char>(c);
+        if (c == '\n') EndLine();
+        return c;
+    }
+    int sync() override {
+        if (!line_.empty()) EndLine();
+        out_.flush();
+        return 0;
+    }
+
+private:
+    void EndLine() {
+        if (line_.rfind(prefix_, 0) == 0) {
+            shown_ = messages_++ < limit_;
+            held_ += shown_ ? 0 : 1;
+        }
+        if (shown_) out_ << line_;
+        line_.clear();
+    }
+
+    std::ostream& out_;
+    std::string prefix_;
+    std::size_t limit_;
+    std::size_t messages_ = 0;
+    std::size_t held_ = 0;
+    bool shown_ = true;
+    std::string line_;
+};
+
 // Opens -o's file; says why not, with the system's reason, when it cannot.
 bool OpenOutput(const std::string& output, std::ofstream& file) {
     if (output.empty()) return true;
@@ -260,8 +308,13 @@ int Price(const std::vector<std::string>& args) {
     constexpr std::string_view kCommand = "price";
     std::string input, output;
     unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    bool strict = false, allMessages = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-o") {
+        if (args[i] == "--strict") {
+            strict = true;
+        } else if (args[i] == "--all-messages") {
+            allMessages = true;
+        } else if (args[i] == "-o") {
             if (i + 1 == args.size()) return Usage(kCommand, "-o needs a file name");
             output = args[++i];
         } else if (args[i] == "--threads") {
@@ -308,9 +361,28 @@ int Price(const std::vector<std::string>& args) {
     // and rows printed on the same terminal are not overdrawn.
     std::optional<TProgressBar> bar;
     if (IsTerminal(STDERR_FILENO) && (!output.empty() || !IsTerminal(STDOUT_FILENO))) bar.emplace(std::cerr, size);
+    // The first hundred messages of unreadable rows, then their count.
+    constexpr std::size_t kShownMessages = 100;
+    TMessageLimit limit(std::cerr, inputName + ":", allMessages ? SIZE_MAX : kShownMessages);
+    std::ostream messages(&limit);
+    const auto start = std::chrono::steady_clock::now();
     errno = 0;
-    const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, std::cerr,
-                                          BookRun{threads, bar ? &*bar : nullptr});
+    const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, messages,
+                                          BookRun{threads, bar ? &*bar : nullptr, strict});
+    messages.flush();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (limit.Held() > 0) {
+        std::cerr << "kestrix: " << inputName << ": " << limit.Held()
+                  << " more messages of unreadable rows (--all-messages lists them)\n";
+    }
+    if (summary.readable) {
+        const std::size_t rows = summary.priced + summary.failed + summary.malformed;
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.2f s, %.0f rows/s", seconds, seconds > 0 ? static_cast<double>(rows) / seconds : 0.0);
+        std::cerr << "kestrix: " << inputName << ": " << rows << " rows: " << summary.priced << " priced, "
+                  << summary.failed << " rejected by the library, " << summary.malformed << " unreadable; " << rate
+                  << '\n';
+    }
     if (summary.inputFailed) {
         std::cerr << "kestrix: " << inputName << ": reading failed" << Reason(errno) << '\n';
         return summary.readable ? kFailed : kUsage;

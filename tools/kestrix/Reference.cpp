@@ -43,10 +43,12 @@ constexpr MethodNoteRow kMethodNotes[] = {
      "searches re-value the whole lattice at every step, so they are the slowest calls of the library."},
     {"Whaley",
      "The Barone-Adesi-Whaley quadratic approximation of an American option (always American: the method has no "
-     "ExerciseType). Sensitivities are finite differences of the value."},
+     "ExerciseType). The value is never below the exercise value. Sensitivities are finite differences of the "
+     "model's own value."},
     {"BSAmerican",
      "The Bjerksund-Stensland approximation of an American option (always American). A zero YieldRate is taken "
-     "as 1e-7 for every function but Theoretical. Sensitivities are finite differences of the value."},
+     "as 1e-7 for every function but Theoretical (implied searches included). The value is never below the "
+     "exercise value. Sensitivities are finite differences of the model's own value."},
     {"JumpDiffusion",
      "Merton's jump-diffusion model of a European option: jumps arrive `JumpsPerYear` times a year on average "
      "and carry the share `PercentTotalVol` of the total variance given by `Volatility`. Always European."},
@@ -149,7 +151,7 @@ constexpr FunctionNoteRow kFunctionNotes[] = {
      "long option. `FrenchBS` divides its volatility term by 252 trading days instead."},
     {"ImpliedVol",
      "The volatility (a decimal fraction) at which the model's value equals MarketPrice. 0 means no volatility "
-     "reprices MarketPrice (below intrinsic value, above the asset price, or the search did not converge)."},
+     "reprices MarketPrice (a price outside what the model can reach). See Implied volatility and strike."},
     {"Vega", "The change of value for a volatility 1 percentage point higher (dV/dsigma x 0.01)."},
     {"Rho",
      "The change of value for an interest rate 1 percentage point higher (x 0.01): positive for a call, "
@@ -315,10 +317,12 @@ constexpr GeneralSection kGeneralSections[] = {
      "ignored. `Eurodollar` takes no dividends."},
     {"implied", "Implied volatility and strike",
      "`ImpliedVol` and `ImpliedStrike` search for the volatility or strike at which the model's value equals "
-     "`MarketPrice` (which must then be greater than 0). The answer 0 means that no solution was found: a "
-     "market price outside what the model can produce, or a search that did not converge within 1000 "
-     "revaluations. A real volatility is never 0, so treat 0 as missing (the Python package's `implied_nan=True` "
-     "returns NaN for it)."},
+     "`MarketPrice` (which must then be greater than 0). An answer is always a solution: the model's value there "
+     "reproduces MarketPrice within max(1e-6, 1e-12 x MarketPrice); when the model's own search misses, a "
+     "bracketing search on the model's value takes over. The answer 0 means \"no solution\": no volatility or "
+     "strike reproduces the price (it lies outside what the model can reach, or the value jumps across it). A "
+     "real volatility is never 0, so treat 0 as missing (the Python package's `implied_nan=True` returns NaN for "
+     "it)."},
     {"books", "Books with several methods",
      "A book (`kestrix price`, `kestrix.book.price_book`) has a `Method` column and one column per parameter. "
      "When methods are mixed, a column belongs to the methods that declare its parameter: leave its cell blank "
@@ -335,7 +339,7 @@ constexpr GeneralSection kGeneralSections[] = {
      "- Volatility is floored at 0.002 (0.015 for the lattice) and capped at 1e7; TimeExpire is capped at 1e7 "
      "in its unit and floored at 1e-7 years.\n"
      "- When -YieldRate x TimeExpire exceeds 20, the call answers 0 without pricing.\n"
-     "- Implied searches stop after 1000 revaluations and answer 0.\n"
+     "- An implied search that finds no solution answers 0.\n"
      "- A call whose work would exceed about 0.5 s (dividend schedules of millions of dates on a large "
      "lattice, long implied searches) is not computed and answers 0.\n"
      "- The American approximations (`Whaley`, `BSAmerican`, `GenBS` American) are approximations; "

@@ -508,7 +508,7 @@ protected:
 
     CommandRun Price(unsigned threads, const char* output, bool terminal) {
         return RunKestrix({"price", (dir / "book.csv").string(), "-o", (dir / output).string(), "--threads",
-                           std::to_string(threads)},
+                           std::to_string(threads), "--all-messages"},
                           terminal);
     }
 
@@ -525,14 +525,39 @@ TEST_F(PriceCommand, ThreadsChangeNothingInTheOutputAndNoBarOffATerminal) {
     EXPECT_EQ(ParseCsv(priced).size(), book.rows + 1);
     EXPECT_EQ(ReadFile(dir / "parallel.csv"), priced);
 
-    // Off a terminal, stderr holds the malformed rows' reports and nothing else.
+    // Off a terminal, stderr holds the malformed rows' reports and the summary.
     IDispatch* object = CreateKestrix();
     ASSERT_NE(object, nullptr);
     std::ostringstream out, reports;
-    PriceBook(object, std::string_view(book.text), (dir / "book.csv").string(), out, reports);
+    const BookSummary summary = PriceBook(object, std::string_view(book.text), (dir / "book.csv").string(), out,
+                                          reports);
     object->Release();
-    EXPECT_EQ(single.errors, reports.str());
-    EXPECT_EQ(parallel.errors, reports.str());
+    const std::string counts = "kestrix: " + (dir / "book.csv").string() + ": " + std::to_string(book.rows) +
+                               " rows: " + std::to_string(summary.priced) + " priced, " +
+                               std::to_string(summary.failed) + " rejected by the library, " +
+                               std::to_string(summary.malformed) + " unreadable; ";
+    for (const CommandRun* run : {&single, &parallel}) {
+        ASSERT_EQ(run->errors.substr(0, reports.str().size()), reports.str());
+        const std::string last = run->errors.substr(reports.str().size());
+        EXPECT_EQ(last.substr(0, counts.size()), counts);
+        EXPECT_NE(last.find(" rows/s\n"), std::string::npos) << last;
+    }
+
+    // Without --all-messages, the first hundred messages and then their count.
+    ASSERT_GT(summary.malformed, 100u);
+    const CommandRun capped = RunKestrix({"price", (dir / "book.csv").string(), "-o", (dir / "capped.csv").string()},
+                                         false);
+    EXPECT_EQ(capped.status, 1);
+    std::size_t shown = 0;
+    const std::string located = (dir / "book.csv").string() + ":";
+    std::istringstream lines(capped.errors);
+    for (std::string line; std::getline(lines, line);) {
+        shown += line.rfind(located, 0) == 0 && std::isdigit(static_cast<unsigned char>(line[located.size()]));
+    }
+    EXPECT_EQ(shown, 100u);
+    EXPECT_NE(capped.errors.find(" more messages of unreadable rows (--all-messages lists them)\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "capped.csv"), priced);
 }
 
 TEST_F(PriceCommand, ProgressBarOnATerminal) {
@@ -553,7 +578,7 @@ TEST(CommandLine, MistakesAndHelpAcrossCommands) {
     const std::string dir = std::filesystem::temp_directory_path() / ("kestrix-cli-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/heston.csv") << "Method,AssetPrice\nHeston,1\n";
-    std::ofstream(dir + "/spot.csv") << "Method,Spot\nGenBS,1\n";
+    std::ofstream(dir + "/misspelt.csv") << "Method,Volatilty\nGenBS,1\n";
     const std::vector<std::string> put{"ExerciseType=European", "OptionType=PutOption", "StrikePrice=100",
                                        "AssetPrice=100", "TimeExpire=1", "Volatility=0.2", "InterestRate=0.05",
                                        "YieldRate=0", "TimeFormat=Years"};
@@ -590,7 +615,8 @@ TEST(CommandLine, MistakesAndHelpAcrossCommands) {
         {call("sweep", "Heston", {"--vary", "Volatility=0.1:0.2:2"}), 2, "kestrix: sweep: unknown method 'Heston'"},
         {call("call", "GenBS", {"Spot=1"}), 2, "'Spot' is not a parameter of GenBS"},
         {call("sweep", "GenBS", {"Spot=1", "--vary", "Volatility=0.1:0.2:2"}), 2, "'Spot' is not a parameter of GenBS"},
-        {{"price", dir + "/spot.csv"}, 2, "spot.csv:1: 'Spot' is not a parameter of any method"},
+        {{"price", dir + "/misspelt.csv"}, 2,
+         "misspelt.csv:1: 'Volatilty' is not a parameter of any method; did you mean Volatility?"},
         {call("call", "GenBS", {"OptionFunction=Dleta"}), 2, "did you mean Delta?"},
         {call("sweep", "GenBS", {"OptionFunction=Dleta", "--vary", "Volatility=0.1:0.2:2"}), 2, "did you mean Delta?"},
         // A request the library refuses: 1.

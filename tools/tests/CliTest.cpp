@@ -197,7 +197,8 @@ TEST_F(HostCall, PricesABookRowByRow) {
 
 TEST_F(HostCall, UnusableHeadersPriceNothing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Method,Strike\nGenBS,1\n", "t.csv:1: 'Strike' is not a parameter of any method\n"},
+        {"Method,Strike\nGenBS,1\n", "t.csv:1: 'Strike' is not a parameter of any method; did you mean StrikePrice?\n"},
+        {"TradeId,Methd,AssetPrice\n", "t.csv:1: 'Methd' is not a parameter of any method; did you mean Method?\n"},
         {"AssetPrice,StrikePrice\n1,2\n", "t.csv:1: there is no Method column\n"},
         {"Method,assetprice,AssetPrice\n", "t.csv:1: the column 'AssetPrice' appears twice\n"},
         {"\n\n", "t.csv: the book is empty; its first line names the columns\n"},
@@ -208,6 +209,40 @@ TEST_F(HostCall, UnusableHeadersPriceNothing) {
         EXPECT_EQ(errors.str(), message);
         EXPECT_EQ(out.str(), "");
     }
+}
+
+// Columns of the trade system's own travel through in place; --strict refuses them.
+TEST_F(HostCall, BooksCarryColumnsThatAreNoParameter) {
+    const std::string book =
+        "TradeId,Method,OptionType,OptionFunction,Comment,AssetPrice,StrikePrice,TimeExpire,Volatility,InterestRate,"
+        "YieldRate,TimeFormat\n"
+        "T-1,Whaley,PutOption,Theoretical,\"hedge, desk 4\",100,100,1,0.2,0.05,0,Years\n"
+        "T-2,Whaley,PutOption,Theoretical,,100,0,1,0.2,0.05,0,Years\n";
+    std::ostringstream out, errors;
+    const BookSummary summary = PriceBook(object, book, "t.csv", out, errors);
+    EXPECT_TRUE(summary.readable);
+    EXPECT_EQ(summary.priced, 1u);
+    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_EQ(errors.str(), "");
+    const auto rows = ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].fields[0], "T-1");
+    EXPECT_EQ(rows[1].fields[4], "hedge, desk 4");
+    const Outcome alone = CallMethod(object, "Whaley",
+                                     std::vector<NamedValue>{{"OptionType", "PutOption"}, {"OptionFunction", "1"},
+                                                             {"AssetPrice", "100"}, {"StrikePrice", "100"},
+                                                             {"TimeExpire", "1"}, {"Volatility", "0.2"},
+                                                             {"InterestRate", "0.05"}, {"YieldRate", "0"},
+                                                             {"TimeFormat", "Years"}});
+    EXPECT_EQ(rows[1].fields[12], FormatNumber(alone.result));
+    EXPECT_EQ(rows[2].fields[0], "T-2");
+    EXPECT_EQ(rows[2].fields[14], "StrikePrice must be greater than 0.");
+
+    std::istringstream in(book);
+    std::ostringstream none, refused;
+    EXPECT_FALSE(PriceBook(object, in, "t.csv", none, refused, BookRun{1, nullptr, true}).readable);
+    EXPECT_EQ(refused.str(), "t.csv:1: 'TradeId' is not a parameter of any method (--strict)\n");
+    EXPECT_EQ(none.str(), "");
 }
 
 TEST(Describe, PrintsTheLibraryOrOneMethod) {
