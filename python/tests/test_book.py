@@ -162,10 +162,10 @@ def test_columns_of_the_trade_system_are_carried_through_in_place_unless_strict(
     assert priced["Description"][2] == ("'ExerciseType' is not a parameter of Whaley; only GenBS, FrenchBS, "
                                         "Binomial, Eurodollar take it")
     import dask.dataframe as dd
-    import kestrix.dask
+    from kestrix import dask as kestrix_dask
     book = priced.iloc[:, :13]
     for refuse in (lambda: kestrix.book.price_book(book, strict=True),
-                   lambda: kestrix.dask.price_book(dd.from_pandas(book, npartitions=1), strict=True)):
+                   lambda: kestrix_dask.price_book(dd.from_pandas(book, npartitions=1), strict=True)):
         with pytest.raises(ValueError, match=r"^'TradeId' is not a parameter of any method \(strict\)$"):
             refuse()
 
