@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prices a CSV book on a Dask cluster and writes it as `kestrix price` does.
 
-    dask_book.py BOOK.csv [-o OUT] [--parts] [--scheduler ADDRESS] [--workers N] [--blocksize 16MB]
+    dask_book.py BOOK.csv [-o OUT] [--parts | --bytes] [--scheduler ADDRESS] [--workers N] [--blocksize 16MB]
 
 The book is read in partitions of about --blocksize bytes and each is priced on
 a worker. Without --scheduler a local cluster of --workers processes (one
@@ -9,7 +9,9 @@ thread each) is started; with it, the workers of that cluster need the
 package kestrix importable. The output is one CSV file (OUT, default
 BOOK-priced.csv), or with --parts a directory OUT of one file per partition.
 A summary goes to stderr; the exit status is 1 when some row makes no request
-(its Description says why), as for `kestrix price`.
+(its Description says why), as for `kestrix price`. With --bytes each
+partition's raw CSV bytes go to the command's own book pricer instead of
+through a DataFrame (one output file; the summary then counts rows only).
 """
 import argparse
 import contextlib
@@ -52,6 +54,7 @@ def main():
     parser.add_argument("--scheduler", help="address of a running Dask scheduler, e.g. tcp://host:8786")
     parser.add_argument("--workers", type=int, default=os.cpu_count(), help="local worker processes")
     parser.add_argument("--blocksize", default="16MB", help="bytes of the book per partition (0: one per file)")
+    parser.add_argument("--bytes", action="store_true", help="price raw CSV bytes, without a DataFrame")
     args = parser.parse_args()
     output = args.output or str(Path(args.book).with_name(Path(args.book).stem + "-priced.csv"))
 
@@ -59,6 +62,14 @@ def main():
         client = start_cluster(args, stack)
         started = time.perf_counter()
         blocksize = None if args.blocksize == "0" else args.blocksize
+        if args.bytes:
+            parts = len(kestrix.dask.price_csv(args.book, output, blocksize=blocksize))
+            elapsed = time.perf_counter() - started
+            with open(output, "rb") as priced_book:
+                rows = sum(1 for _ in priced_book) - 1
+            print(f"{rows} lines in {parts} partitions on {len(client.scheduler_info()['workers'])} workers: "
+                  f"{elapsed:.2f} s ({rows / elapsed:,.0f} rows/s); written to {output}", file=sys.stderr)
+            return 0
         book = kestrix.dask.read_book(args.book, blocksize=blocksize)
         priced = kestrix.dask.price_book(book)
         writes = kestrix.dask.to_csv(priced, output, single_file=not args.parts, compute=False)

@@ -40,7 +40,7 @@ T Draw(FuzzedDataProvider& data) {
 }
 
 template <typename... A, std::size_t... I>
-HRESULT CallDrawn(IKestrix* object, HRESULT (IKestrix::*method)(A...), FuzzedDataProvider& data, double* result,
+HRESULT CallDrawn(IKestrix* object, HRESULT (STDMETHODCALLTYPE IKestrix::*method)(A...), FuzzedDataProvider& data, double* result,
                   std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     // A braced list evaluates in order, so the input decodes the same way everywhere.
@@ -53,7 +53,7 @@ HRESULT CallDrawn(IKestrix* object, HRESULT (IKestrix::*method)(A...), FuzzedDat
 
 // Draws every parameter but the final double* Result_, then calls.
 template <typename... A>
-HRESULT CallDrawn(IKestrix* object, HRESULT (IKestrix::*method)(A...), FuzzedDataProvider& data, double* result) {
+HRESULT CallDrawn(IKestrix* object, HRESULT (STDMETHODCALLTYPE IKestrix::*method)(A...), FuzzedDataProvider& data, double* result) {
     return CallDrawn(object, method, data, result, std::make_index_sequence<sizeof...(A) - 1>{});
 }
 

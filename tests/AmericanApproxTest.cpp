@@ -15,7 +15,7 @@
 #include "core/Enumerations.h"
 #include "core/ErrorCodes.h"
 #include "core/PlainOptions.h"
-#include "launch/PricingRequest.h"
+#include "core/PricingRequest.h"
 
 namespace kestrix {
 namespace {

@@ -42,8 +42,20 @@ Implied values
     reprices ``MarketPrice`` (a real volatility is never 0). With
     ``implied_nan=True`` such an answer is NaN instead, like a failed element.
 
-Each call prices its elements on its own object with the interpreter lock
-released, so several threads may price at once.
+Threads
+    A call over many elements shares them among ``threads`` threads (by
+    default one per core the process may use), each pricing on its own object
+    with the interpreter lock released; the results are the same whatever the
+    number. Several Python threads may also call at once. A long call answers
+    Ctrl-C (or any signal handler's exception) within a fraction of a second,
+    however long its elements take.
+
+Values no double holds
+    A number too large for a double (a Python integer such as ``10**400``, a
+    ``longdouble`` or an object array's element) is answered as the object
+    answers an argument it cannot convert: ``DISP_E_OVERFLOW``
+    (0x8002000A), raised as a ``KestrixError`` that is also a ``ValueError``,
+    or NaN with that HRESULT under ``errors="nan"``.
 """
 
 from __future__ import annotations
@@ -51,6 +63,7 @@ from __future__ import annotations
 import enum as _enum
 import inspect as _inspect
 import json as _json
+import numbers as _numbers
 import os as _os
 import sys as _sys
 from typing import NamedTuple as _NamedTuple, Optional as _Optional
@@ -59,10 +72,8 @@ import numpy as _np
 
 from . import _kestrix
 
-try:
-    from ._version import __version__
-except ImportError:  # a source tree without the build's generated files
-    __version__ = "unknown"
+# The library's version, from the build (one source: the CMake project).
+__version__ = _kestrix.__version__
 
 # The reference manual's notes (units, ranges), written by the build.
 try:
@@ -173,7 +184,64 @@ class KestrixError(Exception):
             return None
 
 
+class _ArgumentTooLarge(KestrixError, ValueError):
+    """The failure of an argument no double holds: the object's DISP_E_OVERFLOW."""
+
+
+DISP_E_OVERFLOW = 0x8002000A
+
 _INT32 = _np.iinfo(_np.int32)
+_DOUBLE_MAX = _np.finfo(_np.float64).max
+
+
+def _is_real_number(value) -> bool:
+    # Decimal is a number but not registered as Real; complex numbers are not taken.
+    return isinstance(value, _numbers.Number) and (isinstance(value, _numbers.Real)
+                                                  or not isinstance(value, _numbers.Complex))
+
+
+_HELD, _TOO_LARGE, _TOO_SMALL = 0, 1, 2
+
+
+def _to_double(value):
+    """A number as a double, and whether a double holds it: _HELD, else
+    _TOO_LARGE (its magnitude rounds to infinity) or _TOO_SMALL (a value that
+    is not 0 rounds to 0), as the object's conversion of its text tells."""
+    try:
+        double = float(value)
+    except OverflowError:
+        return 0.0, _TOO_LARGE
+    if double in (_np.inf, -_np.inf) and value not in (_np.inf, -_np.inf):
+        return 0.0, _TOO_LARGE
+    if double == 0 and value != 0:
+        return 0.0, _TOO_SMALL
+    return double, _HELD
+
+
+def _doubles(method: MethodInfo, param: ParamInfo, array: _np.ndarray):
+    """A numeric or object array as float64, and the mask of the elements no
+    double holds (None when there is none)."""
+    if array.dtype.kind == "O":
+        flat = array.ravel()
+        for element in flat:
+            if not _is_real_number(element):
+                raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
+                                f"not an array holding {type(element).__name__}")
+        pairs = [_to_double(element) for element in flat]
+        doubles = _np.fromiter((pair[0] for pair in pairs), dtype=_np.float64, count=len(pairs)).reshape(array.shape)
+        marks = _np.fromiter((pair[1] for pair in pairs), dtype=_np.uint8, count=len(pairs)).reshape(array.shape)
+        return doubles, (marks if marks.any() else None)
+    if array.dtype.kind == "f" and array.dtype.itemsize > 8:
+        # A longdouble beyond a double's range would become inf or 0 silently.
+        with _np.errstate(over="ignore", under="ignore"):
+            doubles = array.astype(_np.float64)
+        marks = _np.asarray(_np.where(_np.isinf(doubles) & _np.isfinite(array), _TOO_LARGE,
+                                    _np.where((doubles == 0) & (array != 0), _TOO_SMALL, _HELD)), dtype=_np.uint8)
+        if marks.any():
+            return _np.asarray(_np.where(marks != 0, 0.0, doubles)), marks
+        return doubles, None
+    doubles = array.astype(_np.float64, copy=False)
+    return doubles, None
 
 
 def _edit_distance(a: str, b: str) -> int:
@@ -249,30 +317,37 @@ def _enum_values(method: MethodInfo, param: ParamInfo, array: _np.ndarray) -> _n
     return _np.asarray(values, dtype=_np.int64)[inverse].reshape(array.shape)
 
 
-def _operand(method: MethodInfo, param: ParamInfo, value) -> _np.ndarray:
-    """The argument as the float64 or int32 array the object's parameter takes."""
+def _operand(method: MethodInfo, param: ParamInfo, value):
+    """The argument as the float64 or int32 array the object's parameter takes,
+    and for a double parameter the mask of the values no double holds (or None)."""
     if isinstance(value, (int, float)):
         # Plain numbers, the common case of scalar calls, skip numpy's checks.
         if param.kind == "double":
-            try:
-                return _np.array(float(value), dtype=_np.float64)
-            except OverflowError:
-                raise ValueError(f"{method.name}: {param.name} is too large for a double") from None
+            double, mark = _to_double(value)
+            return _np.array(double, dtype=_np.float64), (None if mark == _HELD else _np.array(mark, dtype=_np.uint8))
         if isinstance(value, float) and not value.is_integer():
             raise ValueError(f"{method.name}: {param.name} must be a whole number")
         if not _INT32.min <= value <= _INT32.max:
             raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
-        return _np.array(int(value), dtype=_np.int32)
+        return _np.array(int(value), dtype=_np.int32), None
     if param.kind == "enum" and isinstance(value, str):
-        return _np.asarray(_enum_value(method, param, value), dtype=_np.int32)
+        return _np.asarray(_enum_value(method, param, value), dtype=_np.int32), None
     array = _np.asarray(value)
-    if param.kind == "enum" and array.dtype.kind in "OUS":
+    if param.kind == "enum" and (array.dtype.kind in "US" or (array.dtype.kind == "O" and any(
+            isinstance(cell, str) for cell in array.ravel()))):
         array = _enum_values(method, param, array)
-    if array.dtype.kind not in "biuf":
+    if array.dtype.kind not in "biufO":
         raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
-                        f"not {type(value).__name__}" + (f" of {array.dtype}" if array.dtype.kind != "O" else ""))
+                        f"not {type(value).__name__} of {array.dtype}")
+    if array.dtype.kind == "O" and array.ndim == 0 and not _is_real_number(array.item()):
+        raise TypeError(f"{method.name}: {param.name} must be a number or an array of numbers, "
+                        f"not {type(value).__name__}")
     if param.kind == "double":
-        return array.astype(_np.float64, copy=False)
+        return _doubles(method, param, array)
+    if array.dtype.kind == "O":
+        array, too_large = _doubles(method, param, array)
+        if too_large is not None:
+            raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
     # Integers and enumeration values: integral floats are accepted, nothing
     # is rounded or wrapped silently.
     if array.dtype.kind == "f":
@@ -280,7 +355,7 @@ def _operand(method: MethodInfo, param: ParamInfo, value) -> _np.ndarray:
             raise ValueError(f"{method.name}: {param.name} must be a whole number")
     if array.size and (array.min() < _INT32.min or array.max() > _INT32.max):
         raise ValueError(f"{method.name}: {param.name} is out of the range of a 32-bit integer")
-    return array.astype(_np.int32)
+    return array.astype(_np.int32), None
 
 
 def _series_index(method: MethodInfo, arguments: dict):
@@ -302,34 +377,44 @@ def _series_index(method: MethodInfo, arguments: dict):
 _IMPLIED = (5, 13)  # ImpliedVol, ImpliedStrike
 
 
-def _call(method: MethodInfo, arguments: dict, errors: str, implied_nan: bool = False):
+def _call(method: MethodInfo, arguments: dict, errors: str, threads, implied_nan: bool = False):
     if errors not in ("raise", "nan"):
         raise ValueError(f"{method.name}: errors must be 'raise' or 'nan', not {errors!r}")
     index = _series_index(method, arguments)
-    operands = []
-    scalar = True
     function = None
+    if threads is None:
+        threads = 0  # one per usable core
+    elif isinstance(threads, bool) or not isinstance(threads, _numbers.Integral) or threads < 1:
+        raise ValueError(f"{method.name}: threads must be a whole number of at least 1, not {threads!r}")
+    operands = []
+    masks = []
+    scalar = True
     for param in method.params:
         value = arguments.get(param.name)
         if value is None:
             if not param.optional:
                 raise TypeError(f"{method.name}: {param.name} is required")
             operands.append(None)
+            masks.append(None)
             continue
-        operand = _operand(method, param, value)
+        operand, too_large = _operand(method, param, value)
         scalar = scalar and operand.ndim == 0
         operands.append(operand)
+        masks.append(too_large)
         if param.name == "OptionFunction":
             function = operand
     try:
-        values, hresults, failure = _kestrix.call(method.dispid, operands, errors == "nan")
+        values, hresults, failure = _kestrix.call(method.dispid, operands, errors == "nan",
+                                                  masks if any(m is not None for m in masks) else None,
+                                                  int(threads))
     except ValueError as error:
         shapes = ", ".join(f"{p.name}{o.shape}" for p, o in zip(method.params, operands) if o is not None and o.ndim)
         raise ValueError(f"{method.name}: {error}: {shapes}") from None
     if failure is not None:
-        flat, hresult, description, help_file, help_context, source = failure
-        index = None if scalar else tuple(int(i) for i in _np.unravel_index(flat, values.shape))
-        raise KestrixError(method.name, hresult, description, help_file, help_context, source, index)
+        flat, hresult, description, help_file, help_context, source, argument = failure
+        where = None if scalar else tuple(int(i) for i in _np.unravel_index(flat, values.shape))
+        kind = KestrixError if argument is None else _ArgumentTooLarge
+        raise kind(method.name, hresult, description, help_file, help_context, source, where)
     if hresults is not None:
         hresults = _np.asarray(hresults).astype(_np.uint32)
     if implied_nan and function is not None:
@@ -378,6 +463,8 @@ def _docstring(method: MethodInfo) -> str:
               "    with NaN and the element's unsigned HRESULT where it failed.",
               "implied_nan : bool, default False",
               "    NaN instead of 0 for an ImpliedVol or ImpliedStrike without a solution.",
+              "threads : int, default one per usable core",
+              "    the threads that share the elements; the results are the same for any number.",
               "",
               "Option functions (units of the result)",
               "----------------"]
@@ -396,24 +483,25 @@ def _make_method(method: MethodInfo):
         [_inspect.Parameter(p.name, keyword, default=None if p.optional else _inspect.Parameter.empty)
          for p in method.params]
         + [_inspect.Parameter("errors", _inspect.Parameter.KEYWORD_ONLY, default="raise"),
-           _inspect.Parameter("implied_nan", _inspect.Parameter.KEYWORD_ONLY, default=False)])
+           _inspect.Parameter("implied_nan", _inspect.Parameter.KEYWORD_ONLY, default=False),
+           _inspect.Parameter("threads", _inspect.Parameter.KEYWORD_ONLY, default=None)])
 
     names = [p.name for p in method.params]
 
     # Binds as the signature says, without inspect's cost on every call.
-    def price(*args, errors="raise", implied_nan=False, **kwargs):
+    def price(*args, errors="raise", implied_nan=False, threads=None, **kwargs):
         if len(args) > len(names):
             raise TypeError(f"{method.name}() takes at most {len(names)} positional arguments "
                             f"({len(args)} given)")
         arguments = dict(zip(names, args))
         for name, value in kwargs.items():
-            if name not in signature.parameters or name in ("errors", "implied_nan"):
+            if name not in signature.parameters or name in ("errors", "implied_nan", "threads"):
                 raise TypeError(f"{method.name}() got an unexpected keyword argument '{name}'"
                                 + _did_you_mean(name, names))
             if name in arguments:
                 raise TypeError(f"{method.name}() got multiple values for argument '{name}'")
             arguments[name] = value
-        return _call(method, arguments, errors, implied_nan)
+        return _call(method, arguments, errors, threads, implied_nan)
 
     price.__name__ = price.__qualname__ = method.name
     price.__module__ = __name__
@@ -431,7 +519,7 @@ del _name, _enumeration, _method
 _GREEKS = tuple(member.name for member in ENUMERATIONS["enumOptionFunctions"] if int(member) not in _IMPLIED)
 
 
-def greeks(method, functions=None, *, errors="nan", implied_nan=False, **inputs):
+def greeks(method, functions=None, *, errors="nan", implied_nan=False, threads=None, **inputs):
     """Several option functions of one request (or of arrays, Series, DataFrame columns) as a DataFrame.
 
     method     a method's name (``"GenBS"``) or function (``kestrix.GenBS``)
@@ -471,7 +559,7 @@ def greeks(method, functions=None, *, errors="nan", implied_nan=False, **inputs)
     index = next((value.index for value in inputs.values() if isinstance(value, pandas.Series)), None)
     columns = {}
     for member in members:
-        result = price(OptionFunction=member, errors=errors, implied_nan=implied_nan, **inputs)
+        result = price(OptionFunction=member, errors=errors, implied_nan=implied_nan, threads=threads, **inputs)
         values = result[0] if errors == "nan" else result
         columns[member.name] = _np.atleast_1d(_np.asarray(values, dtype=_np.float64)).ravel()
     return pandas.DataFrame(columns, index=index)

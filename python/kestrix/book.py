@@ -22,9 +22,17 @@ the rows keep their order and index. Columns that are no parameter
 (``TradeId``, ``Comment``) are carried through untouched; one named close to a
 parameter (``Volatilty``) is refused as a misspelling, and ``strict=True``
 refuses them all.
+
+A book that is still CSV bytes need not become a DataFrame at all:
+``price_csv`` hands the bytes to the command's own book pricer and returns the
+bytes ``kestrix price`` would write::
+
+    priced = kestrix.book.price_csv(open("examples/book.csv", "rb").read())
 """
 
 from __future__ import annotations
+
+from typing import NamedTuple
 
 import numpy as np
 import pandas as pd
@@ -335,3 +343,27 @@ def to_csv(priced: pd.DataFrame, path_or_buf=None):
         with open(path_or_buf, "w", encoding="utf-8", newline="") as out:
             out.write(text)
     return None
+
+
+class BookMessages(NamedTuple):
+    """What pricing CSV bytes said beside the priced book."""
+
+    messages: bytes  # the lines ``kestrix price`` writes to stderr about the rows
+    priced: int
+    failed: int  # requests the object answered with an error
+    malformed: int  # rows that made no request
+
+
+def price_csv(data: bytes, name: str = "book", threads: int = 1, messages: bool = False):
+    """Prices a CSV book given as bytes (its header line first) with the book pricer of ``kestrix price``.
+
+    Returns the bytes the command writes for that book: the input columns, then
+    Result, HResult and Description; with ``messages=True`` the pair (those bytes,
+    ``BookMessages``), whose messages name the book ``name`` and the line.
+    ``threads`` threads price it, each with its own object. A header that
+    cannot be used raises ValueError with the command's message.
+    """
+    book, notes, readable, priced, failed, malformed = _kestrix.price_csv(bytes(data), name, threads)
+    if not readable:
+        raise ValueError(notes.decode("utf-8", "replace").strip())
+    return (book, BookMessages(notes, priced, failed, malformed)) if messages else book

@@ -1,26 +1,36 @@
 // kestrix._kestrix: the compiled half of the Python package. It hands the
 // type library to Python (which derives the functions and enumerations from
 // it) and prices whole arrays of requests through IDispatch::Invoke on one
-// object per call, with the interpreter lock released during the loop.
+// object per pricing thread, with the interpreter lock released.
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "BookBytes.h"
 #include "automation/OptionsImpl.h"
+#include "kestrix/version.hpp"
 #include "automation/TypeLibrary.h"
 
 namespace py = pybind11;
@@ -74,12 +84,17 @@ py::dict TypeLibraryDict() {
 }
 
 // One argument of the vectorised call, read at the broadcast shape: the
-// strides of the dimensions it lacks or has as 1 are 0.
+// strides of the dimensions it lacks or has as 1 are 0. `tooLarge`, when
+// set, marks the elements whose value a double cannot hold (a byte each: 1
+// too large, 2 too close to 0, else 0), read at the same shape.
 struct Operand {
     const char* data = nullptr;
     bool isDouble = true;
+    std::size_t slot = 0;  // where Invoke reads it in the argument array
+    std::size_t position = 0;  // the parameter's position in the interface
     std::vector<py::ssize_t> strides;
-    VARIANT* slot = nullptr;  // where Invoke reads it
+    const char* tooLarge = nullptr;
+    std::vector<py::ssize_t> tooLargeStrides;
 };
 
 // The broadcast shape of all given arrays, numpy's rule: dimensions aligned
@@ -118,40 +133,261 @@ struct Failure {
     std::optional<std::string> helpFile;
     DWORD helpContext = 0;
     std::optional<std::string> source;
+    std::optional<std::string> argument;  // the parameter whose value no double holds
 };
 
 std::string Take(BSTR text) { return text == nullptr ? std::string() : std::string(text, SysStringLen(text)); }
 
-// Releases the object when the call ends, however it ends.
+// Releases an object when its owner ends, however it ends.
 struct ObjectHolder {
     IDispatch* object = nullptr;
+    ObjectHolder() = default;
+    ObjectHolder(const ObjectHolder&) = delete;
+    ObjectHolder& operator=(const ObjectHolder&) = delete;
     ~ObjectHolder() {
         if (object != nullptr) object->Release();
     }
 };
 
+// One vectorised call's work, shared by the threads that price it. The
+// arrays it reads and writes are Python objects it holds a reference to, so
+// that a call given up on Ctrl-C can leave its threads to finish the element
+// they are on: nothing they touch is freed under them. The references are
+// dropped only with the interpreter lock held (ReleaseAbandoned).
+struct Job {
+    const MethodDescription* method = nullptr;
+    DISPID dispid = 0;
+    std::size_t count = 0;  // the method's parameters
+    std::vector<VARIANT> argumentTemplate;  // the omitted ones marked, the given ones typed
+    std::vector<Operand> given;
+    std::vector<py::ssize_t> shape;
+    py::ssize_t total = 0;
+    double* out = nullptr;
+    std::int32_t* codes = nullptr;  // per element when failures are NaN, else null
+    std::vector<PyObject*> references;  // owned: arrays read or written
+
+    // Elements are handed out in blocks, in order: every element below the
+    // first failure found is priced, and none is priced twice.
+    static constexpr py::ssize_t kBlock = 512;
+    std::atomic<py::ssize_t> nextBlock{0};
+    std::atomic<py::ssize_t> firstFailure{std::numeric_limits<py::ssize_t>::max()};
+    std::atomic<bool> cancelled{false};
+
+    std::mutex mutex;  // guards what follows
+    std::condition_variable finished;
+    int running = 0;  // threads still working
+    int owners = 0;   // threads still holding the job, plus the caller while it waits
+    std::optional<Failure> failure;  // the lowest-indexed one
+    std::string startError;  // an object that could not be created
+
+    Job() = default;
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+};
+
+// Jobs whose caller gave up (Ctrl-C) and whose threads have finished since:
+// their references are dropped by the next call, which holds the lock.
+std::mutex abandonedMutex;
+std::vector<Job*> abandonedJobs;
+
+void DropJob(Job* job) {
+    for (PyObject* reference : job->references) Py_XDECREF(reference);
+    delete job;
+}
+
+void ReleaseAbandoned() {
+    std::vector<Job*> jobs;
+    {
+        const std::lock_guard<std::mutex> lock(abandonedMutex);
+        jobs.swap(abandonedJobs);
+    }
+    for (Job* job : jobs) DropJob(job);
+}
+
+// Drops a job the caller owns alone (with the interpreter lock held).
+struct JobDropper {
+    void operator()(Job* job) const { DropJob(job); }
+};
+using JobPtr = std::unique_ptr<Job, JobDropper>;
+
+// Prices elements [begin, end) on `object`, stopping at the first failure
+// (unless failures are NaN) or once an earlier element is known to fail.
+// Returns false when it stopped at a failure of its own.
+bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssize_t begin, py::ssize_t end) {
+    const std::size_t ndim = job.shape.size();
+    std::vector<py::ssize_t> position(ndim, 0);
+    std::vector<py::ssize_t> offsets(job.given.size(), 0);
+    std::vector<py::ssize_t> maskOffsets(job.given.size(), 0);
+    // The block's first element's place in the broadcast shape.
+    py::ssize_t rest = begin;
+    for (std::size_t d = ndim; d-- > 0;) {
+        position[d] = rest % job.shape[d];
+        rest /= job.shape[d];
+        for (std::size_t k = 0; k < job.given.size(); ++k) {
+            offsets[k] += position[d] * job.given[k].strides[d];
+            if (job.given[k].tooLarge != nullptr) maskOffsets[k] += position[d] * job.given[k].tooLargeStrides[d];
+        }
+    }
+    DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(job.count), 0};
+    for (py::ssize_t element = begin; element < end; ++element) {
+        if (job.cancelled.load(std::memory_order_relaxed)) return true;
+        if (job.codes == nullptr && element > job.firstFailure.load(std::memory_order_relaxed)) return true;
+        const Operand* unheld = nullptr;
+        char unheldMark = 0;
+        for (std::size_t k = 0; k < job.given.size(); ++k) {
+            const Operand& operand = job.given[k];
+            // A view of a record array may be unaligned: copy, don't cast.
+            const char* at = operand.data + offsets[k];
+            if (operand.isDouble) {
+                std::memcpy(&args[operand.slot].dblVal, at, sizeof(double));
+            } else {
+                std::memcpy(&args[operand.slot].lVal, at, sizeof(std::int32_t));
+            }
+            if (operand.tooLarge != nullptr && unheld == nullptr && operand.tooLarge[maskOffsets[k]] != 0) {
+                unheld = &operand;
+                unheldMark = operand.tooLarge[maskOffsets[k]];
+            }
+        }
+        HRESULT hr = S_OK;
+        double value = 0;
+        EXCEPINFO excepInfo{};
+        bool fromMethod = false;
+        if (unheld != nullptr) {
+            // As the object answers an argument it cannot convert to a double.
+            hr = DISP_E_OVERFLOW;
+        } else {
+            VARIANT result;
+            VariantInit(&result);
+            UINT argErr = 0;
+            hr = object->Invoke(job.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                                &excepInfo, &argErr);
+            fromMethod = hr == DISP_E_EXCEPTION;
+            if (fromMethod) hr = excepInfo.scode;
+            if (SUCCEEDED(hr)) value = result.vt == VT_R8 ? result.dblVal : 0.0;
+            VariantClear(&result);
+        }
+        if (SUCCEEDED(hr)) {
+            job.out[element] = value;
+            if (job.codes != nullptr) job.codes[element] = S_OK;
+        } else if (job.codes != nullptr) {
+            job.out[element] = std::numeric_limits<double>::quiet_NaN();
+            job.codes[element] = hr;
+        } else {
+            Failure failure;
+            failure.index = element;
+            failure.hresult = hr;
+            if (unheld != nullptr) {
+                const char* name = job.method->params[unheld->position].name;
+                failure.argument = name;
+                failure.description =
+                    std::string(name) + (unheldMark == 1 ? " is too large for a double" : " is too close to 0 for a double");
+            } else if (fromMethod) {
+                failure.description = Take(excepInfo.bstrDescription);
+                failure.helpFile = Take(excepInfo.bstrHelpFile);
+                failure.helpContext = excepInfo.dwHelpContext;
+                if (excepInfo.bstrSource != nullptr) failure.source = Take(excepInfo.bstrSource);
+            } else {
+                // Arguments are converted before the call, so this means
+                // the object itself turned the call away.
+                failure.description = std::string("the object refused the call to ") + job.method->name;
+            }
+            ClearExcepInfo(&excepInfo);
+            py::ssize_t known = job.firstFailure.load();
+            while (element < known && !job.firstFailure.compare_exchange_weak(known, element)) {
+            }
+            const std::lock_guard<std::mutex> lock(job.mutex);
+            if (!job.failure || element < job.failure->index) job.failure = std::move(failure);
+            return false;
+        }
+        ClearExcepInfo(&excepInfo);
+
+        // Next element in C order.
+        for (std::size_t d = ndim; d-- > 0;) {
+            for (std::size_t k = 0; k < job.given.size(); ++k) {
+                offsets[k] += job.given[k].strides[d];
+                if (job.given[k].tooLarge != nullptr) maskOffsets[k] += job.given[k].tooLargeStrides[d];
+            }
+            if (++position[d] < job.shape[d]) break;
+            for (std::size_t k = 0; k < job.given.size(); ++k) {
+                offsets[k] -= job.given[k].strides[d] * job.shape[d];
+                if (job.given[k].tooLarge != nullptr) maskOffsets[k] -= job.given[k].tooLargeStrides[d] * job.shape[d];
+            }
+            position[d] = 0;
+        }
+    }
+    return true;
+}
+
+// A pricing thread: its own object, blocks of elements until none is left.
+void PriceBlocks(Job& job) {
+    std::vector<VARIANT> args = job.argumentTemplate;
+    ObjectHolder holder;
+    if (FAILED(kestrix::TOptionsImpl::CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&holder.object)))) {
+        const std::lock_guard<std::mutex> lock(job.mutex);
+        job.startError = "the Kestrix object could not be created";
+        job.cancelled = true;
+        return;
+    }
+    for (;;) {
+        const py::ssize_t begin = job.nextBlock.fetch_add(Job::kBlock);
+        if (begin >= job.total || job.cancelled.load(std::memory_order_relaxed)) return;
+        if (job.codes == nullptr && begin > job.firstFailure.load()) return;
+        if (!PriceBlock(job, holder.object, args, begin, std::min(job.total, begin + Job::kBlock))) return;
+    }
+}
+
+// The number of cores this process may run on.
+int UsableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 // Prices every element of the broadcast arguments with the method `dispid`.
 // `operands` holds one entry per parameter in the interface's order: None for
 // an omitted optional parameter, else a float64 array (double parameters) or
-// an int32 array (integer and enumeration parameters). Returns the values,
-// the HRESULT of each element (only when `nanOnFailure`; else None) and the
-// first failure (None when every element succeeded or `nanOnFailure`).
-py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure) {
+// an int32 array (integer and enumeration parameters). `too_large` holds, for
+// a double parameter whose values came from a wider type, a uint8 array of the
+// operand's shape marking the values no double holds (1 too large, 2 too close
+// to 0; else None): those elements fail as the object fails such an argument,
+// with DISP_E_OVERFLOW.
+// `threads` (0: one per usable core) threads share the elements, each with
+// its own object; the results do not depend on their number.
+// Returns the values, the HRESULT of each element (only when `nanOnFailure`;
+// else None) and the first failure (None when every element succeeded or
+// `nanOnFailure`).
+py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure, const py::object& tooLarge, int threads) {
+    ReleaseAbandoned();
     const MethodDescription* method = kestrix::FindMethod(dispid);
     if (method == nullptr) throw py::value_error("no method has dispatch identifier " + std::to_string(dispid));
     const std::size_t count = method->params.size();
     if (operands.size() != count) {
         throw py::value_error(std::string(method->name) + " takes " + std::to_string(count) + " arguments");
     }
+    py::list masks;
+    if (!tooLarge.is_none()) {
+        masks = py::list(tooLarge);
+        if (masks.size() != count) throw py::value_error("too_large must have one entry per parameter");
+    }
+    if (threads < 0) throw py::value_error("threads must be at least 1 (or 0 for one per core)");
+
+    JobPtr job(new Job);
+    job->method = method;
+    job->dispid = dispid;
+    job->count = count;
+    const auto hold = [&](py::handle object) {
+        job->references.push_back(object.inc_ref().ptr());
+    };
 
     // Positional arguments travel last to first; an omitted optional one is
     // marked missing, which the object reads as 0.
-    std::vector<VARIANT> args(count);
+    job->argumentTemplate.resize(count);
     std::vector<py::array> arrays;
-    std::vector<Operand> given;
+    std::vector<py::array> maskArrays;
     for (std::size_t i = 0; i < count; ++i) {
         const ParamDescription& param = method->params[i];
-        VARIANT& slot = args[count - 1 - i];
+        VARIANT& slot = job->argumentTemplate[count - 1 - i];
         VariantInit(&slot);
         const py::handle operand = operands[i];
         if (operand.is_none()) {
@@ -169,106 +405,141 @@ py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure) {
         }
         slot.vt = isDouble ? VT_R8 : VT_I4;
         arrays.push_back(py::reinterpret_borrow<py::array>(operand));
-        given.push_back({static_cast<const char*>(arrays.back().data()), isDouble, {}, &slot});
+        hold(operand);
+        Operand given;
+        given.data = static_cast<const char*>(arrays.back().data());
+        given.isDouble = isDouble;
+        given.slot = count - 1 - i;
+        given.position = i;
+        const py::object mask = masks.empty() ? py::object(py::none()) : py::object(masks[i]);
+        if (!mask.is_none()) {
+            if (!isDouble || !py::isinstance<py::array_t<std::uint8_t>>(mask)) {
+                throw py::type_error(std::string(param.name) + ": too_large must be a uint8 array");
+            }
+            auto maskArray = py::reinterpret_borrow<py::array>(mask);
+            if (maskArray.ndim() != arrays.back().ndim() ||
+                !std::equal(maskArray.shape(), maskArray.shape() + maskArray.ndim(), arrays.back().shape())) {
+                throw py::value_error(std::string(param.name) + ": too_large must have the argument's shape");
+            }
+            hold(mask);
+            given.tooLarge = static_cast<const char*>(maskArray.data());
+            maskArrays.push_back(maskArray);
+        }
+        job->given.push_back(std::move(given));
     }
 
-    const std::vector<py::ssize_t> shape = BroadcastShape(arrays);
-    py::ssize_t total = 1;
-    for (const py::ssize_t extent : shape) total *= extent;
-    for (std::size_t k = 0; k < given.size(); ++k) given[k].strides = BroadcastStrides(arrays[k], shape);
-
-    py::array_t<double> values(shape);
-    double* out = values.mutable_data();
-    py::object hresults = py::none();
-    std::int32_t* codes = nullptr;
-    if (nanOnFailure) {
-        py::array_t<std::int32_t> codeArray(shape);
-        codes = codeArray.mutable_data();
-        hresults = codeArray;
-    }
-
-    ObjectHolder holder;
-    if (FAILED(kestrix::TOptionsImpl::CreateInstance(nullptr, IID_IDispatch,
-                                                     reinterpret_cast<void**>(&holder.object)))) {
-        throw std::runtime_error("the Kestrix object could not be created");
-    }
-
-    std::optional<Failure> failure;
-    {
-        const py::gil_scoped_release unlocked;
-        DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(count), 0};
-        const std::size_t ndim = shape.size();
-        std::vector<py::ssize_t> position(ndim, 0);
-        std::vector<py::ssize_t> offsets(given.size(), 0);
-        // A long call still answers Ctrl-C: now and then it takes the lock
-        // back to let Python run its signal handlers.
-        using Clock = std::chrono::steady_clock;
-        constexpr auto kSignalInterval = std::chrono::milliseconds(100);
-        auto nextSignalCheck = Clock::now() + kSignalInterval;
-        for (py::ssize_t element = 0; element < total; ++element) {
-            if (element % 64 == 63 && Clock::now() >= nextSignalCheck) {
-                const py::gil_scoped_acquire locked;
-                if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-                nextSignalCheck = Clock::now() + kSignalInterval;
-            }
-            for (std::size_t k = 0; k < given.size(); ++k) {
-                // A view of a record array may be unaligned: copy, don't cast.
-                const char* at = given[k].data + offsets[k];
-                if (given[k].isDouble) {
-                    std::memcpy(&given[k].slot->dblVal, at, sizeof(double));
-                } else {
-                    std::memcpy(&given[k].slot->lVal, at, sizeof(std::int32_t));
-                }
-            }
-            VARIANT result;
-            VariantInit(&result);
-            EXCEPINFO excepInfo{};
-            UINT argErr = 0;
-            HRESULT hr = holder.object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                               &result, &excepInfo, &argErr);
-            const bool fromMethod = hr == DISP_E_EXCEPTION;
-            if (fromMethod) hr = excepInfo.scode;
-            if (SUCCEEDED(hr)) {
-                out[element] = result.vt == VT_R8 ? result.dblVal : 0.0;
-                if (codes != nullptr) codes[element] = S_OK;
-            } else if (codes != nullptr) {
-                out[element] = std::numeric_limits<double>::quiet_NaN();
-                codes[element] = hr;
-            } else {
-                failure.emplace();
-                failure->index = element;
-                failure->hresult = hr;
-                if (fromMethod) {
-                    failure->description = Take(excepInfo.bstrDescription);
-                    failure->helpFile = Take(excepInfo.bstrHelpFile);
-                    failure->helpContext = excepInfo.dwHelpContext;
-                    if (excepInfo.bstrSource != nullptr) failure->source = Take(excepInfo.bstrSource);
-                } else {
-                    // Arguments are converted before the call, so this means
-                    // the object itself turned the call away.
-                    failure->description = std::string("the object refused the call to ") + method->name;
-                }
-            }
-            ClearExcepInfo(&excepInfo);
-            VariantClear(&result);
-            if (failure) break;
-
-            // Next element in C order.
-            for (std::size_t d = ndim; d-- > 0;) {
-                for (std::size_t k = 0; k < given.size(); ++k) offsets[k] += given[k].strides[d];
-                if (++position[d] < shape[d]) break;
-                for (std::size_t k = 0; k < given.size(); ++k) offsets[k] -= given[k].strides[d] * shape[d];
-                position[d] = 0;
-            }
+    job->shape = BroadcastShape(arrays);
+    job->total = 1;
+    for (const py::ssize_t extent : job->shape) job->total *= extent;
+    std::size_t maskIndex = 0;
+    for (std::size_t k = 0; k < job->given.size(); ++k) {
+        job->given[k].strides = BroadcastStrides(arrays[k], job->shape);
+        if (job->given[k].tooLarge != nullptr) {
+            job->given[k].tooLargeStrides = BroadcastStrides(maskArrays[maskIndex++], job->shape);
         }
     }
 
+    py::array_t<double> values(job->shape);
+    job->out = values.mutable_data();
+    hold(values);
+    py::object hresults = py::none();
+    if (nanOnFailure) {
+        py::array_t<std::int32_t> codeArray(job->shape);
+        job->codes = codeArray.mutable_data();
+        hresults = codeArray;
+        hold(codeArray);
+    }
+
+    // Threads only where each gets a few blocks' worth of elements.
+    if (threads == 0) threads = UsableCores();
+    const py::ssize_t blocks = (job->total + Job::kBlock - 1) / Job::kBlock;
+    threads = static_cast<int>(std::min<py::ssize_t>(threads, std::max<py::ssize_t>(1, blocks / 2)));
+
+    if (job->total <= 1) {
+        // One element (an all-scalar call, the common one) on the caller's
+        // thread: no thread is worth starting for it.
+        {
+            const py::gil_scoped_release unlocked;
+            job->owners = 1;
+            PriceBlocks(*job);
+        }
+        if (!job->startError.empty()) throw std::runtime_error(job->startError);
+    } else {
+        // The caller only waits: it takes the interpreter lock now and then to
+        // let Python run its signal handlers, so Ctrl-C ends the call at once
+        // however long an element takes. The threads of a call given up
+        // finish the element they are on and stop.
+        Job* shared = job.get();
+        shared->running = threads;
+        shared->owners = threads + 1;
+        int started = 0;
+        try {
+            for (; started < threads; ++started) {
+                std::thread([shared] {
+                    PriceBlocks(*shared);
+                    bool last = false;
+                    {
+                        // Nothing of the job is touched after this: the
+                        // caller may drop it as soon as the lock is free.
+                        const std::lock_guard<std::mutex> lock(shared->mutex);
+                        --shared->running;
+                        last = --shared->owners == 0;
+                        shared->finished.notify_all();
+                    }
+                    if (last) {
+                        // The caller gave up: the next call drops the job.
+                        const std::lock_guard<std::mutex> lock(abandonedMutex);
+                        abandonedJobs.push_back(shared);
+                    }
+                }).detach();
+            }
+        } catch (const std::system_error&) {
+            // The threads that did start share the elements between them.
+            const std::lock_guard<std::mutex> lock(shared->mutex);
+            shared->running -= threads - started;
+            shared->owners -= threads - started;
+        }
+        if (started == 0) {
+            const py::gil_scoped_release unlocked;
+            PriceBlocks(*shared);
+        } else {
+            using namespace std::chrono_literals;
+            bool interrupted = false;
+            {
+                const py::gil_scoped_release unlocked;
+                std::unique_lock<std::mutex> lock(shared->mutex);
+                while (!shared->finished.wait_for(lock, 50ms, [&] { return shared->running == 0; })) {
+                    lock.unlock();
+                    {
+                        const py::gil_scoped_acquire locked;
+                        interrupted = PyErr_CheckSignals() != 0;
+                    }
+                    lock.lock();
+                    if (interrupted) break;
+                }
+            }
+            if (interrupted) {
+                bool last = false;
+                {
+                    const std::lock_guard<std::mutex> lock(shared->mutex);
+                    shared->cancelled = true;
+                    last = --shared->owners == 0;
+                }
+                if (!last) job.release();  // the last thread to finish leaves it to be dropped
+                throw py::error_already_set();
+            }
+        }
+        if (!job->startError.empty()) throw std::runtime_error(job->startError);
+    }
+
     py::object failed = py::none();
-    if (failure) {
-        failed = py::make_tuple(failure->index, failure->hresult, failure->description,
-                                failure->helpFile ? py::object(py::str(*failure->helpFile)) : py::object(py::none()),
-                                failure->helpContext,
-                                failure->source ? py::object(py::str(*failure->source)) : py::object(py::none()));
+    if (job->failure) {
+        const Failure& failure = *job->failure;
+        failed = py::make_tuple(failure.index, failure.hresult, failure.description,
+                                failure.helpFile ? py::object(py::str(*failure.helpFile)) : py::object(py::none()),
+                                failure.helpContext,
+                                failure.source ? py::object(py::str(*failure.source)) : py::object(py::none()),
+                                failure.argument ? py::object(py::str(*failure.argument)) : py::object(py::none()));
     }
     return py::make_tuple(values, hresults, failed);
 }
@@ -474,18 +745,44 @@ py::bytes CsvLines(const py::list& columns) {
     return py::bytes(out);
 }
 
+// A CSV book priced by the kestrix command's own book pricer, bytes in and
+// bytes out: (the priced book, the messages about its rows, readable, priced,
+// failed, malformed). readable is false when the header could not be used;
+// the messages then say why.
+py::tuple PriceCsv(const py::bytes& data, const std::string& name, int threads) {
+    if (threads < 1) throw py::value_error("threads must be at least 1");
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(data.ptr(), &bytes, &size) != 0) throw py::error_already_set();
+    kestrix::cli::PricedBook priced;
+    {
+        const py::gil_scoped_release unlocked;
+        priced = kestrix::cli::PriceBookBytes(std::string_view(bytes, static_cast<std::size_t>(size)), name,
+                                              static_cast<unsigned>(threads));
+    }
+    const kestrix::cli::BookSummary& summary = priced.summary;
+    return py::make_tuple(py::bytes(priced.book), py::bytes(priced.messages), summary.readable, summary.priced,
+                          summary.failed, summary.malformed);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_kestrix, module) {
     module.doc() = "The compiled core of the kestrix package; use the kestrix package itself.";
+    module.attr("__version__") = KESTRIX_VERSION_STRING;
     module.def("type_library", &TypeLibraryDict,
                "The type library as data: methods with their parameters, and the enumerations.");
     module.def("call", &Call, py::arg("dispid"), py::arg("operands"), py::arg("nan_on_failure"),
-               "Prices the broadcast arguments element by element; returns (values, hresults, failure).");
+               py::arg("too_large") = py::none(), py::arg("threads") = 1,
+               "Prices the broadcast arguments element by element on `threads` threads (0: one per core); "
+               "returns (values, hresults, failure).");
     module.def("convert_cells", &ConvertCells, py::arg("dispid"), py::arg("position"), py::arg("cells"),
                "Converts a book's column to a parameter's argument array; returns (values, hresults).");
     module.def("format_values", &FormatValues, py::arg("values"),
                "The values as text, shortest round-trip form (empty for NaN), as an object array.");
     module.def("csv_lines", &CsvLines, py::arg("columns"),
                "The rows of equally long object arrays of text as CSV lines (UTF-8 bytes).");
+    module.def("price_csv", &PriceCsv, py::arg("data"), py::arg("name"), py::arg("threads") = 1,
+               "Prices CSV book bytes as `kestrix price` does; returns (book, messages, readable, priced, failed, "
+               "malformed).");
 }

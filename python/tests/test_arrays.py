@@ -4,6 +4,9 @@ import math
 import pickle
 import signal
 import threading
+import time
+from decimal import Decimal
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -139,6 +142,10 @@ def test_omitted_optional_parameters_are_zero():
     (dict(AssetPrice="100"), TypeError, "AssetPrice must be a number"),
     (dict(AssetPrice=1 + 2j), TypeError, "AssetPrice must be a number"),
     (dict(AssetPrice=[1, "a"]), TypeError, "AssetPrice must be a number"),
+    (dict(AssetPrice=np.array([1, "a"], dtype=object)), TypeError, "AssetPrice must be a number"),
+    (dict(AssetPrice=np.array([1, 2j], dtype=object)), TypeError, "AssetPrice must be a number"),
+    (dict(OptionType=np.array([1, 2 ** 31], dtype=object)), ValueError, "out of the range of a 32-bit integer"),
+    (dict(threads=0), ValueError, "threads must be a whole number of at least 1"),
     (dict(OptionType=1.5), ValueError, "OptionType must be a whole number"),
     (dict(OptionType=float("nan")), ValueError, "OptionType must be a whole number"),
     (dict(OptionType=2 ** 31), ValueError, "out of the range of a 32-bit integer"),
@@ -246,3 +253,80 @@ def test_implied_nan_marks_unsolved_implied_answers():
     assert plain[1] == 0 and plain[0] > 0
     marked = genbs(**args, implied_nan=True)
     assert marked[0] == plain[0] and math.isnan(marked[1]) and marked[2] == plain[2]
+
+
+DISP_E_OVERFLOW = 0x8002000A
+
+
+@pytest.mark.parametrize("value", [
+    10 ** 400, -10 ** 400, np.longdouble("1e4000"), np.longdouble("-1e4000"), np.longdouble("1e-4000"),
+    np.array([100, 10 ** 400], dtype=object)[1:], np.array([Decimal("1e999")], dtype=object),
+    np.array([100.0, np.longdouble("1e4000")], dtype=np.longdouble)[1:],
+], ids=["int", "-int", "longdouble", "-longdouble", "tiny longdouble", "object int", "object Decimal",
+        "longdouble array"])
+def test_a_value_no_double_holds_is_answered_as_the_object_answers_it(value):
+    # The object answers an argument it cannot convert to a double (its text
+    # too large, or too close to 0) with DISP_E_OVERFLOW; nothing silently
+    # becomes inf or 0 and prices.
+    with pytest.raises(kestrix.KestrixError) as caught:
+        genbs(AssetPrice=value)
+    assert caught.value.hresult == DISP_E_OVERFLOW
+    assert isinstance(caught.value, ValueError)
+    assert "AssetPrice is too " in str(caught.value) and " for a double" in str(caught.value)
+    values, hresults = genbs(AssetPrice=value, errors="nan")
+    assert np.all(np.isnan(values)) and np.all(np.asarray(hresults) == DISP_E_OVERFLOW)
+
+
+def test_object_arrays_of_numbers_price_as_their_values():
+    objects = np.array([100, 101.5, Decimal("99.25"), Fraction(201, 2), np.float32(98.5), True], dtype=object)
+    numbers = np.array([100, 101.5, 99.25, 100.5, 98.5, 1.0])
+    assert genbs(AssetPrice=objects).tolist() == genbs(AssetPrice=numbers).tolist()
+    assert genbs(OptionType=np.array([1, 2.0], dtype=object)).tolist() == genbs(OptionType=[1, 2]).tolist()
+    # The elements a double holds price; the others fail alone.
+    values, hresults = genbs(AssetPrice=np.array([100, 10 ** 400, 102], dtype=object), errors="nan")
+    assert hresults.tolist() == [0, DISP_E_OVERFLOW, 0]
+    assert [values[0], values[2]] == [genbs(AssetPrice=100.0), genbs(AssetPrice=102.0)]
+
+
+@pytest.mark.parametrize("threads", [2, 3, 7])
+def test_threads_share_the_elements_with_the_results_of_one(threads):
+    # Elements go out in blocks; failures sit in several blocks, the first
+    # of them after others that later blocks reach first.
+    rng = np.random.default_rng(5)
+    S = rng.uniform(50, 150, (7, 1000))
+    K = rng.uniform(50, 150, 1000)
+    K[[17, 640, 999]] = 0.0
+    S[3, 333] = -1.0
+    one = genbs(AssetPrice=S, StrikePrice=K, errors="nan", threads=1)
+    many = genbs(AssetPrice=S, StrikePrice=K, errors="nan", threads=threads)
+    assert many[0].tobytes() == one[0].tobytes() and many[1].tolist() == one[1].tolist()
+    S[0, 17] = 100.0
+    K[17] = 100.0
+    with pytest.raises(kestrix.KestrixError) as caught:
+        genbs(AssetPrice=S, StrikePrice=K, threads=threads)
+    assert caught.value.index == (0, 640) and caught.value.hresult == kestrix.OErrCodes.StrikePriceErr
+
+
+def test_ctrl_c_ends_a_call_of_costly_elements_at_once():
+    # Each of these lattices walks 200,000 dividend dates at every level: a
+    # large part of a second per element. The handler's exception must
+    # arrive soon after the signal, not after an element or a batch of them.
+    def interrupt(signum, frame):
+        raise Interrupted
+
+    dates = 2e5
+    frequency = 1 / (dates + 0.5)
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        start = time.monotonic()
+        signal.setitimer(signal.ITIMER_REAL, 0.1)
+        with pytest.raises(Interrupted):
+            kestrix.Binomial(ExerciseType.American, OptionType.PutOption, F.Theoretical, 500,
+                             np.full(16, 100.0), 100, 1, 0.25, 0.05, 0, TimeFormat=TimeFormat.Years,
+                             DividendAmount=0.1 / dates, TimeExDividend=frequency, DividendFrequency=frequency,
+                             threads=1)
+        elapsed = time.monotonic() - start
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert elapsed < 1.0

@@ -143,6 +143,18 @@ def test_columns_that_make_no_book_are_refused_with_the_commands_text(header, me
     (tmp_path / "b.csv").write_text(header + "\n")
     done = subprocess.run([cli, "price", str(tmp_path / "b.csv")], capture_output=True, text=True, timeout=60)
     assert done.returncode == 2 and done.stderr.endswith(f":1: {message}\n")
+    with pytest.raises(ValueError, match=f"^b.csv:1: {message}$"):
+        kestrix.book.price_csv((header + "\n").encode(), name="b.csv")
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+def test_book_bytes_price_as_the_command_writes_them(book, cli, threads):
+    path, expected = book
+    priced, notes = kestrix.book.price_csv(path.read_bytes(), name=str(path), threads=threads, messages=True)
+    assert priced == expected.encode()
+    done = subprocess.run([cli, "price", str(path)], capture_output=True, timeout=120)
+    assert notes.messages == done.stderr and notes.malformed > 0 and notes.failed > 0
+    assert notes.priced + notes.failed + notes.malformed == len(expected.splitlines()) - 1
 
 
 def test_columns_of_the_trade_system_are_carried_through_in_place_unless_strict(cli, tmp_path):
@@ -207,6 +219,10 @@ def test_a_partitioned_book_on_a_two_process_cluster_answers_as_the_command(book
         assert_rows_match(result, expected)
         kestrix.dask.to_csv(priced, str(tmp_path / "priced.csv"), single_file=True)
         kestrix.dask.to_csv(priced, str(tmp_path / "parts"))
+        # Raw bytes per partition, a header given to each after the first.
+        assert len(kestrix.dask.price_csv_parts(str(path), blocksize=12_000)) >= 3
+        kestrix.dask.price_csv(str(path), str(tmp_path / "from-bytes.csv"), blocksize=12_000)
+    assert (tmp_path / "from-bytes.csv").read_bytes() == expected.encode()
     assert (tmp_path / "priced.csv").read_text() == expected
     parts = [(tmp_path / "parts" / f"part-{number}.csv").read_text().splitlines(keepends=True)
              for number in range(frame.npartitions)]

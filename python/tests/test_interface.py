@@ -2,6 +2,8 @@
 
 import enum
 import inspect
+import re
+from pathlib import Path
 
 import kestrix
 
@@ -26,7 +28,7 @@ def test_each_method_takes_the_interface_parameters_in_order():
     assert list(signature.parameters) == [
         "OptionFunction", "AssetPrice", "StrikePrice", "TimeExpire", "Volatility", "InterestRate", "MarketPrice",
         "TimeFormat", "DividendAmount", "TimeExDividend", "DividendFrequency", "InterestRateType", "errors",
-        "implied_nan"]
+        "implied_nan", "threads"]
     # Required parameters have no default; optional ones are left out by None.
     assert signature.parameters["InterestRate"].default is inspect.Parameter.empty
     assert signature.parameters["MarketPrice"].default is None
@@ -41,3 +43,9 @@ def test_the_package_shows_its_own_names_a_version_and_documented_parameters():
     doc = kestrix.GenBS.__doc__
     assert "Members: Days (0), Years (1)." in doc and "Left out: Days (0)" in doc
     assert "Theta: The change of value as one calendar day passes" in doc and "Vega: The change of value for a volatility 1 percentage point" in doc
+
+
+def test_the_version_is_the_cmake_projects():
+    cmake = (Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    declared = re.search(r"project\(Kestrix VERSION ([0-9.]+)", cmake).group(1)
+    assert kestrix.__version__ == declared

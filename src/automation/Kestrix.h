@@ -15,41 +15,41 @@ inline constexpr const CLSID& CLSID_Kestrix = typelib::CLSID_Kestrix;
 inline constexpr const GUID& LIBID_Quantora = typelib::LIBID_Quantora;
 
 struct IKestrix : IDispatch {
-    virtual HRESULT GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+    virtual HRESULT STDMETHODCALLTYPE GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
                           enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                           double TimeExpire, double Volatility, double InterestRate, double YieldRate,
                           double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                           double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
                           enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+    virtual HRESULT STDMETHODCALLTYPE FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType,
                              enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                              double TimeTrading, double TimeExpire, double Volatility, double InterestRate,
                              double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                              double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
                              enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT Binomial(enumExerciseType ExerciseType, enumOptionType OptionType,
+    virtual HRESULT STDMETHODCALLTYPE Binomial(enumExerciseType ExerciseType, enumOptionType OptionType,
                              enumOptionFunctions OptionFunction, std::int32_t Iterations, double AssetPrice,
                              double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                              double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                              double TimeExDividend, double DividendFrequency, enumDividendStyleBin DividendStyle,
                              enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    virtual HRESULT STDMETHODCALLTYPE Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                            double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                            double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                            double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
                            enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    virtual HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                                double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                                double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
                                double DividendAmount, double TimeExDividend, double DividendFrequency,
                                enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
                                enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    virtual HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                                   double StrikePrice, double TimeExpire, double Volatility, double JumpsPerYear,
                                   double PercentTotalVol, double InterestRate, double YieldRate, double MarketPrice,
                                   enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
@@ -57,12 +57,12 @@ struct IKestrix : IDispatch {
                                   enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
                                   double* Result_) = 0;
 
-    virtual HRESULT AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
+    virtual HRESULT STDMETHODCALLTYPE AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                                  double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
                                  enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                                  double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) = 0;
 
-    virtual HRESULT Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
+    virtual HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
                                enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                                double TimeExpire, double Volatility, double InterestRate, std::int32_t Iterations,
                                double MarketPrice, enumTimeFormat TimeFormat, enumCompoundRate InterestRateType,

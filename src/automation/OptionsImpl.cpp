@@ -9,6 +9,7 @@
 
 #include "automation/Module.h"
 #include "core/ErrorCodes.h"
+#include "launch/LaunchOutcome.h"
 #include "launch/MethodRequests.h"
 #include "launch/PlainOptionLaunch.h"
 #include "platform/ComRuntime.h"
@@ -24,7 +25,7 @@ namespace {
 // identifier, source, help context and file, description; returns the
 // method's HRESULT. The source is the class's registered programmatic
 // identifier, looked up now and left out when the class is not registered.
-HRESULT ReportFailure(const MethodDescription& method, const char* message) noexcept {
+HRESULT ReportFailure(const MethodDescription& method, const char* message, HRESULT code) noexcept {
     ICreateErrorInfo* createInfo = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&createInfo))) {
         createInfo->SetGUID(IID_IKestrix);
@@ -43,35 +44,23 @@ HRESULT ReportFailure(const MethodDescription& method, const char* message) noex
         }
         createInfo->Release();
     }
-    return ErrorCode != 0 ? ErrorCode : DISP_E_EXCEPTION;
+    return code;
 }
 
 }  // namespace
 
+static_assert(kFailureWithoutCode == DISP_E_EXCEPTION && kOutOfMemoryCode == E_OUTOFMEMORY &&
+              kUnexpectedCode == E_UNEXPECTED);
+
 HRESULT PriceRequest(const MethodDescription& method, PricingRequest&& request, double* result,
                      LaunchFunction launch) noexcept {
     if (result == nullptr) return E_POINTER;
-    double value = 0;
-    try {
-        launch(request, ErrorCode, value);
-    } catch (const PricingFailure& failure) {
-        const char* message = failure.Message() != nullptr ? failure.Message() : "";
-        if (std::strcmp(message, kInvalidOpMessage) == 0) {
-            *result = 0;
-            return S_OK;
-        }
-        return ReportFailure(method, message);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        // Nothing below raises anything else; should it, the failure must
-        // still not cross the interface.
-        return E_UNEXPECTED;
+    const LaunchOutcome outcome = SettleLaunch(request, launch);
+    if (outcome.code == 0) {
+        *result = outcome.value;
+        return S_OK;
     }
-    // A value that is not a finite number is numerical trouble like the
-    // maths library's: a caller never receives NaN or an infinity.
-    *result = std::isfinite(value) ? value : 0.0;
-    return S_OK;
+    return outcome.message != nullptr ? ReportFailure(method, outcome.message, outcome.code) : outcome.code;
 }
 
 namespace {
@@ -102,26 +91,26 @@ constexpr bool KindMatches(ParamKind kind) {
 // True when the C++ signature of a method is the type library's: the same
 // number of parameters, each of the declared kind, then the double* Result_.
 template <typename... A, std::size_t... I>
-constexpr bool Matches(HRESULT (IKestrix::*)(A...), const MethodDescription& method, std::index_sequence<I...>) {
+constexpr bool Matches(HRESULT (STDMETHODCALLTYPE IKestrix::*)(A...), const MethodDescription& method, std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return method.params.size() == sizeof...(I) &&
            std::is_same_v<std::tuple_element_t<sizeof...(A) - 1, Params>, double*> &&
            (KindMatches<std::tuple_element_t<I, Params>>(method.params[I].kind) && ...);
 }
 template <typename... A>
-constexpr bool Matches(HRESULT (IKestrix::*fn)(A...), const MethodDescription& method) {
+constexpr bool Matches(HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const MethodDescription& method) {
     return Matches(fn, method, std::make_index_sequence<sizeof...(A) - 1>{});
 }
 
 template <typename... A, std::size_t... I>
-HRESULT CallWithArgs(IKestrix* self, HRESULT (IKestrix::*fn)(A...), const ArgValue* args, double* result,
+HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args, double* result,
                      std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return (self->*fn)(ArgAs<std::tuple_element_t<I, Params>>(args[I])..., result);
 }
 
 template <typename... A>
-HRESULT CallWithArgs(IKestrix* self, HRESULT (IKestrix::*fn)(A...), const ArgValue* args, double* result) {
+HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args, double* result) {
     return CallWithArgs(self, fn, args, result, std::make_index_sequence<sizeof...(A) - 1>{});
 }
 
@@ -320,7 +309,7 @@ HRESULT TOptionsImpl::CreateInstance(IUnknown* outer, REFIID riid, void** object
     return hr;
 }
 
-HRESULT TOptionsImpl::QueryInterface(REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IKestrix) {
         *object = static_cast<IKestrix*>(this);
@@ -334,9 +323,9 @@ HRESULT TOptionsImpl::QueryInterface(REFIID riid, void** object) {
     return S_OK;
 }
 
-ULONG TOptionsImpl::AddRef() { return ++references_; }
+ULONG STDMETHODCALLTYPE TOptionsImpl::AddRef() { return ++references_; }
 
-ULONG TOptionsImpl::Release() {
+ULONG STDMETHODCALLTYPE TOptionsImpl::Release() {
     const ULONG left = --references_;
     if (left == 0) delete this;
     return left;
@@ -347,13 +336,13 @@ ULONG TOptionsImpl::Release() {
 // IDispatch is the type library's: names are looked up in it and DispInvoke
 // converts the arguments and calls through the function table.
 
-HRESULT TOptionsImpl::GetTypeInfoCount(UINT* count) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfoCount(UINT* count) {
     if (count == nullptr) return E_POINTER;
     *count = 1;
     return S_OK;
 }
 
-HRESULT TOptionsImpl::GetTypeInfo(UINT index, LCID /*lcid*/, ITypeInfo** typeInfo) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfo(UINT index, LCID /*lcid*/, ITypeInfo** typeInfo) {
     if (typeInfo == nullptr) return E_POINTER;
     *typeInfo = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
@@ -364,14 +353,14 @@ HRESULT TOptionsImpl::GetTypeInfo(UINT index, LCID /*lcid*/, ITypeInfo** typeInf
     return S_OK;
 }
 
-HRESULT TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* dispatchInfo = win32::DispatchTypeInfo();
     if (dispatchInfo == nullptr) return TYPE_E_CANTLOADLIBRARY;
     return DispGetIDsOfNames(dispatchInfo, names, nameCount, dispIds);
 }
 
-HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
                              VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const MethodDescription* method = FindMethod(dispIdMember);
@@ -420,19 +409,19 @@ HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WO
 
 #else
 
-HRESULT TOptionsImpl::GetTypeInfoCount(UINT* count) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfoCount(UINT* count) {
     if (count == nullptr) return E_POINTER;
     *count = 0;
     return S_OK;
 }
 
-HRESULT TOptionsImpl::GetTypeInfo(UINT /*index*/, LCID /*lcid*/, ITypeInfo** typeInfo) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfo(UINT /*index*/, LCID /*lcid*/, ITypeInfo** typeInfo) {
     if (typeInfo == nullptr) return E_POINTER;
     *typeInfo = nullptr;
     return DISP_E_BADINDEX;
 }
 
-HRESULT TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (names == nullptr || dispIds == nullptr || nameCount == 0) return E_INVALIDARG;
     const auto text = [names](UINT i) { return std::string_view(names[i] == nullptr ? "" : names[i]); };
@@ -449,7 +438,7 @@ HRESULT TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount
     return hr;
 }
 
-HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
                              VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const MethodDescription* method = FindMethod(dispIdMember);
@@ -478,9 +467,9 @@ HRESULT TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WO
 
 #endif  // _WIN32
 
-HRESULT TOptionsImpl::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IKestrix ? S_OK : S_FALSE; }
+HRESULT STDMETHODCALLTYPE TOptionsImpl::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IKestrix ? S_OK : S_FALSE; }
 
-HRESULT TOptionsImpl::GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
                             enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                             double TimeExpire, double Volatility, double InterestRate, double YieldRate,
                             double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
@@ -493,7 +482,7 @@ HRESULT TOptionsImpl::GenBS(enumExerciseType ExerciseType, enumOptionType Option
                  Result_);
 }
 
-HRESULT TOptionsImpl::FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType,
                                enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                                double TimeTrading, double TimeExpire, double Volatility, double InterestRate,
                                double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
@@ -508,7 +497,7 @@ HRESULT TOptionsImpl::FrenchBS(enumExerciseType ExerciseType, enumOptionType Opt
                  Result_);
 }
 
-HRESULT TOptionsImpl::Binomial(enumExerciseType ExerciseType, enumOptionType OptionType,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Binomial(enumExerciseType ExerciseType, enumOptionType OptionType,
                                enumOptionFunctions OptionFunction, std::int32_t Iterations, double AssetPrice,
                                double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                                double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
@@ -523,7 +512,7 @@ HRESULT TOptionsImpl::Binomial(enumExerciseType ExerciseType, enumOptionType Opt
                  Result_);
 }
 
-HRESULT TOptionsImpl::Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                              double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                              double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                              double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
@@ -535,7 +524,7 @@ HRESULT TOptionsImpl::Whaley(enumOptionType OptionType, enumOptionFunctions Opti
                  Result_);
 }
 
-HRESULT TOptionsImpl::BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                                  double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                                  double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
                                  double DividendAmount, double TimeExDividend, double DividendFrequency,
@@ -548,7 +537,7 @@ HRESULT TOptionsImpl::BSAmerican(enumOptionType OptionType, enumOptionFunctions 
                  Result_);
 }
 
-HRESULT TOptionsImpl::JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction,
                                     double AssetPrice, double StrikePrice, double TimeExpire, double Volatility,
                                     double JumpsPerYear, double PercentTotalVol, double InterestRate,
                                     double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
@@ -563,7 +552,7 @@ HRESULT TOptionsImpl::JumpDiffusion(enumOptionType OptionType, enumOptionFunctio
                  Result_);
 }
 
-HRESULT TOptionsImpl::AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                                    double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
                                    enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                                    double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) {
@@ -574,7 +563,7 @@ HRESULT TOptionsImpl::AmericanCall(enumOptionFunctions OptionFunction, double As
                  Result_);
 }
 
-HRESULT TOptionsImpl::Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType,
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType,
                                  enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                                  double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                                  std::int32_t Iterations, double MarketPrice, enumTimeFormat TimeFormat,

@@ -8,11 +8,9 @@
 #include <atomic>
 
 #include "automation/Kestrix.h"
-#include "launch/PlainOptionLaunch.h"
+#include "launch/LaunchOutcome.h"
 
 namespace kestrix {
-
-using LaunchFunction = void (*)(PricingRequest& request, std::int32_t& errorCode, double& result);
 
 // The body every pricing method shares: launches `request` and answers with
 // the value (S_OK), with S_OK and 0 for a maths-library failure
@@ -30,67 +28,67 @@ public:
     // outer object is given (the class does not aggregate).
     static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) noexcept;
 
-    HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override;
-    ULONG Release() override;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
 
     // The type library's description of IKestrix on Windows; the stand-in
     // has no type-information objects (the count is 0).
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
     // names[0] is a method, the others its parameters; any letter case.
-    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid, DISPID* dispIds) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid, DISPID* dispIds) override;
     // An omitted optional parameter is passed as 0. On Windows the runtime
     // converts the arguments as the type library declares them; the stand-in
     // converts them itself and also takes an enumeration member's name.
-    HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* excepInfo, UINT* argErr) override;
 
-    HRESULT GenBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
+    HRESULT STDMETHODCALLTYPE GenBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
                   double AssetPrice, double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                   double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                   double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
                   enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
+    HRESULT STDMETHODCALLTYPE FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
                      double AssetPrice, double StrikePrice, double TimeTrading, double TimeExpire,
                      double Volatility, double InterestRate, double YieldRate, double MarketPrice,
                      enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                      double DividendFrequency, enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
                      enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT Binomial(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
+    HRESULT STDMETHODCALLTYPE Binomial(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
                      std::int32_t Iterations, double AssetPrice, double StrikePrice, double TimeExpire,
                      double Volatility, double InterestRate, double YieldRate, double MarketPrice,
                      enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                      double DividendFrequency, enumDividendStyleBin DividendStyle,
                      enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    HRESULT STDMETHODCALLTYPE Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                    double StrikePrice, double TimeExpire, double Volatility, double InterestRate, double YieldRate,
                    double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                    double DividendFrequency, enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
                    enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                        double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
                        double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
                        double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
                        enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
+    HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                           double StrikePrice, double TimeExpire, double Volatility, double JumpsPerYear,
                           double PercentTotalVol, double InterestRate, double YieldRate, double MarketPrice,
                           enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                           double DividendFrequency, enumDividendStyle DividendStyle,
                           enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
                           double* Result_) override;
-    HRESULT AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
+    HRESULT STDMETHODCALLTYPE AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                          double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
                          enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                          double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) override;
-    HRESULT Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
+    HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
                        enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice, double TimeExpire,
                        double Volatility, double InterestRate, std::int32_t Iterations, double MarketPrice,
                        enumTimeFormat TimeFormat, enumCompoundRate InterestRateType, double* Result_) override;
 
     // Error information is available for IKestrix only.
-    HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
 private:
     // Each live object holds the module.

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "launch/PricingRequest.h"
+#include "core/PricingRequest.h"
 
 namespace kestrix {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "launch/PricingRequest.h"
+#include "core/PricingRequest.h"
 
 namespace kestrix {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "launch/PricingRequest.h"
+#include "core/PricingRequest.h"
 
 namespace kestrix {
 

@@ -22,6 +22,12 @@ consteval GUID MakeGuid(const char (&text)[kGuidStringLength]) { return MakeGuid
 #include "platform/Unknwn.h"
 #include "platform/WinTypes.h"
 
+// The calling convention of interface methods: __stdcall on 32-bit Windows,
+// the one convention there is elsewhere.
+#ifndef STDMETHODCALLTYPE
+#define STDMETHODCALLTYPE
+#endif
+
 #endif
 
 // The library's texts (UTF-8) as the runtime's strings, for its string

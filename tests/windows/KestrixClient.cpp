@@ -74,7 +74,7 @@ T As(double value) {
 }
 
 template <typename... A, std::size_t... I>
-HRESULT CallTable(IKestrix* object, HRESULT (IKestrix::*method)(A...), const double* args, double* result,
+HRESULT CallTable(IKestrix* object, HRESULT (STDMETHODCALLTYPE IKestrix::*method)(A...), const double* args, double* result,
                   std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return (object->*method)(As<std::tuple_element_t<I, Params>>(args[I])..., result);

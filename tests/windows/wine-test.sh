@@ -6,26 +6,37 @@
 #   wine-test.sh STEP
 #
 # STEP: build, prefix, register, vbscript, example, client, unregister,
-# shutdown. Environment: KESTRIX_SOURCE (source tree), KESTRIX_WORK (folder
-# for the Windows build and the prefix), KESTRIX_HOST (the Linux kestrix),
-# KESTRIX_IDL (the Linux kestrix-idl).
+# shutdown, and zip (cpack -G ZIP over both builds). Environment:
+# KESTRIX_SOURCE (source tree), KESTRIX_WORK (folder for the Windows builds
+# and the prefix), KESTRIX_HOST (the Linux kestrix), KESTRIX_IDL (the Linux
+# kestrix-idl), KESTRIX_WINDOWS_ARCH (x64, the default, or x86: which DLL).
 #
 # Exit status 77 (reported by CTest as skipped) when the cross toolchain or
-# Wine is not installed.
+# Wine is not installed; 1 instead when KESTRIX_REQUIRE_ALL_TESTS is 1 (CI).
 set -euo pipefail
 
 step=${1:?usage: wine-test.sh STEP}
 source_dir=${KESTRIX_SOURCE:?}
 work=${KESTRIX_WORK:?}
-build="$work/build"
+case "${KESTRIX_WINDOWS_ARCH:-x64}" in
+x64) mingw=x86_64-w64-mingw32 preset=windows build="$work/build" pe_format=pei-x86-64 ;;
+x86) mingw=i686-w64-mingw32 preset=windows-x86 build="$work/build-x86" pe_format=pei-i386 ;;
+*) echo "KESTRIX_WINDOWS_ARCH is x64 or x86" >&2; exit 2 ;;
+esac
 dll="$build/bin/Kestrix.dll"
 
-for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-widl x86_64-w64-mingw32-windres wine wineserver; do
+for tool in $mingw-g++ $mingw-widl $mingw-windres wine wineserver; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "skipped: $tool is not installed (see .ci/run for the packages)"
+        if [ "${KESTRIX_REQUIRE_ALL_TESTS:-0}" = 1 ]; then
+            echo "FAIL: $tool is not installed (tools/install-deps.sh installs it)"
+            exit 1
+        fi
+        echo "skipped: $tool is not installed (tools/install-deps.sh installs it)"
         exit 77
     fi
 done
+
+version=$(sed -n 's/^project(Kestrix VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 
 # Headless, quiet, without the .NET and HTML engines a fresh prefix would
 # offer to install.
@@ -54,10 +65,11 @@ case "$step" in
 build)
     # The IDL comes from the Linux build's kestrix-idl: the same table.
     cd "$source_dir"
-    cmake --preset windows -B "$build" -DKESTRIX_IDL_GENERATOR="${KESTRIX_IDL:?}" >/dev/null
+    cmake --preset $preset -B "$build" -DKESTRIX_IDL_GENERATOR="${KESTRIX_IDL:?}" >/dev/null
     cmake --build "$build"
-    objdump=x86_64-w64-mingw32-objdump
+    objdump=$mingw-objdump
     headers=$($objdump -p "$dll")
+    grep -q "file format $pe_format\$" <<<"$headers" || fail "Kestrix.dll is not $pe_format"
     imports=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
     echo "Kestrix.dll imports: $imports"
     for name in $imports; do
@@ -69,6 +81,15 @@ build)
     for export in DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer; do
         grep -q "\] $export\$" <<<"$headers" || fail "Kestrix.dll does not export $export"
     done
+    # The version resource Explorer shows, from project(VERSION).
+    resources=$($mingw-windres -i "$dll" -O rc)
+    major=${version%%.*} minor=${version#*.}
+    grep -q "FILEVERSION $major, ${minor%%.*}, " <<<"$resources" || fail "the file version"
+    for value in '"ProductName", "Kestrix"' "\"ProductVersion\", \"$version\"" "\"FileVersion\", \"$version\"" \
+                 '"FileDescription", "Kestrix option-pricing automation server"'; do
+        grep -qF "VALUE $value" <<<"$resources" || fail "the version resource lacks $value"
+    done
+    echo "Kestrix.dll ($pe_format) carries version $version"
     ;;
 
 prefix)
@@ -164,6 +185,32 @@ unregister)
 
 shutdown)
     timeout 120 wineserver -w
+    ;;
+
+zip)
+    # Both DLLs with their type libraries, the example and the note, from the
+    # two builds' install rules.
+    config="$work/CPackWindowsConfig.cmake"
+    cat >"$config" <<CONFIG
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Kestrix)
+set(CPACK_PACKAGE_VERSION $version)
+set(CPACK_PACKAGE_FILE_NAME Kestrix-$version-windows)
+set(CPACK_PACKAGE_DESCRIPTION "Kestrix.dll for 64-bit and 32-bit Windows")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_CMAKE_GENERATOR Ninja)
+set(CPACK_INSTALL_CMAKE_PROJECTS "$work/build;Kestrix;windows;/;$work/build-x86;Kestrix;windows;/")
+CONFIG
+    rm -rf "$work/zip"
+    cpack --config "$config" -B "$work/zip"
+    archive="$work/zip/Kestrix-$version-windows.zip"
+    listing=$(cmake -E tar tf "$archive" | grep -v '/$' | sort)
+    echo "$listing"
+    for file in x64/Kestrix.dll x86/Kestrix.dll x64/Kestrix.tlb x86/Kestrix.tlb kestrix.vbs REGISTERING.txt; do
+        grep -qx "Kestrix-$version-windows/$file" <<<"$listing" || fail "the zip lacks $file"
+    done
+    [ "$(wc -l <<<"$listing")" -eq 6 ] || fail "the zip holds more than the six files"
     ;;
 
 *)

@@ -40,7 +40,16 @@ std::string RegistryFile() {
 std::string DefaultServerLibrary() {
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string("libkestrix.so") : (self.parent_path() / "libkestrix.so").string();
+    if (error) return "libkestrix.so";
+    const auto beside = self.parent_path() / "libkestrix.so";
+#ifdef KESTRIX_INSTALLED_LIBRARY
+    // Installed, the command is in bin/ and the library in lib/.
+    if (!std::filesystem::exists(beside, error)) {
+        const auto installed = std::filesystem::weakly_canonical(self.parent_path() / KESTRIX_INSTALLED_LIBRARY, error);
+        if (!error && std::filesystem::exists(installed, error)) return installed.string();
+    }
+#endif
+    return beside.string();
 }
 
 HRESULT RegisterServer(const std::string& library, bool unregister, std::ostream& out, std::ostream& err) {
