@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,6 +34,12 @@ std::string Query(const char* key, const char* name = nullptr) {
 }
 
 const std::string kMissing = "<" + std::to_string(REGDB_E_KEYMISSING) + ">";
+
+// What the registry said about this thread's last failure, or "".
+std::string FailureText() {
+    BSTR text = nullptr;
+    return RegistryFailureText(&text) == S_OK ? Take(text) : std::string();
+}
 
 std::vector<std::string> Subkeys(const char* key) {
     std::vector<std::string> names;
@@ -136,7 +145,6 @@ TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
     const std::string valid = "KESTRIX REGISTRY 1\n[CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID]\n"
                               "@=\"Test.Class\"\n[Test.Class\\CLSID]\n@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\nEND\n";
     const std::string damaged[] = {
-        "",
         "KESTRIX REGISTRY 1\n",
         valid.substr(0, valid.size() - 1),   // the last newline lost
         valid.substr(0, valid.size() - 4),   // the trailer lost
@@ -156,10 +164,12 @@ TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
         // which no reader takes, and the store would be lost.
         std::string("KESTRIX REGISTRY 1\n[Key]\n@=\"x\0y\"\nEND\n", 37),
         std::string("KESTRIX REGISTRY 1\n[Key]\n\"\0\"=\"x\"\nEND\n", 37),
+        // Well formed but larger than any store: not read at all.
+        "KESTRIX REGISTRY 1\n;" + std::string(1 << 20, 'x') + "\n" + valid.substr(valid.find('[')),
     };
     constexpr CLSID clsid = MakeGuid("{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
     for (const std::string& text : damaged) {
-        SCOPED_TRACE(text);
+        SCOPED_TRACE(text.substr(0, 200));
         WriteText(RegistryFile(), text);
         BSTR data = nullptr;
         EXPECT_EQ(RegistryQueryValue("Test.Class\\CLSID", nullptr, &data), kBadDb);
@@ -172,18 +182,36 @@ TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
         EXPECT_EQ(ReadText(RegistryFile()), text);
     }
 
+    // An empty file (made by hand, or by a tool that creates it first) is an
+    // empty store, and takes a write.
+    WriteText(RegistryFile(), "");
+    BSTR name = nullptr;
+    EXPECT_EQ(RegistryEnumKey(nullptr, 0, &name), S_FALSE);
+    LPOLESTR progId = nullptr;
+    EXPECT_EQ(ProgIDFromCLSID(clsid, &progId), REGDB_E_CLASSNOTREG);
+    ASSERT_EQ(RegistrySetValue("Test.Class\\CLSID", nullptr, "{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}"), S_OK);
+    EXPECT_EQ(Query("Test.Class\\CLSID"), "{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}");
+
     // The same content, hand-edited with blank lines, comments and CRLF line ends, still reads.
     WriteText(RegistryFile(), "KESTRIX REGISTRY 1\r\n; edited\r\n\r\n[Test.Class\\CLSID]\r\n"
                               "@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\r\nEND\r\n");
     CLSID found{};
     ASSERT_EQ(CLSIDFromProgID("test.class", &found), S_OK);
     EXPECT_EQ(found, clsid);
+
+    // A change that would make the store larger than a store may be is
+    // refused, and writes nothing.
+    const std::string before = ReadText(RegistryFile());
+    EXPECT_EQ(RegistrySetValue("Big", nullptr, std::string(1 << 20, 'x').c_str()),
+              HRESULT_FROM_WIN32(ERROR_REGISTRY_QUOTA_LIMIT));
+    EXPECT_EQ(ReadText(RegistryFile()), before);
     std::filesystem::remove(RegistryFile());
 }
 
 // A store the library wrote, with every kind of text it escapes, cut at each
-// length short of its whole: a reader gets ERROR_BADDB, a writer too, and the
-// file is left as it was. The whole file still reads.
+// length short of its whole (an empty file is an empty store): a reader gets
+// ERROR_BADDB, a writer too, and the file is left as it was. The whole file
+// still reads.
 TEST(RegistryStore, EveryTruncationOfAValidStoreIsAFailure) {
     std::filesystem::remove(RegistryFile());
     ASSERT_EQ(RegistrySetValue("CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID", nullptr, "Test.Class"), S_OK);
@@ -192,7 +220,7 @@ TEST(RegistryStore, EveryTruncationOfAValidStoreIsAFailure) {
     ASSERT_EQ(RegistrySetValue("Texts\\[Bracket]", "@", "]"), S_OK);
     ASSERT_EQ(RegistrySetValue("END", nullptr, "END"), S_OK);
     const std::string valid = ReadText(RegistryFile());
-    for (std::size_t length = 0; length < valid.size(); ++length) {
+    for (std::size_t length = 1; length < valid.size(); ++length) {
         const std::string cut = valid.substr(0, length);
         SCOPED_TRACE(length);
         WriteText(RegistryFile(), cut);
@@ -325,6 +353,129 @@ TEST(RegistryStore, ConcurrentWritersLoseNoUpdate) {
         EXPECT_EQ(Query(("Race\\Child" + std::to_string(child)).c_str(), "Count"), std::to_string(kWrites));
     }
     EXPECT_EQ(Subkeys("Race").size(), kChildren + 1u);
+}
+
+// A process reads the store once and keeps it while the file is the same file
+// (inode) of the same size and modification time; a change to any of them,
+// or a file changed too recently for its time to tell, makes the next call
+// read it again.
+TEST(RegistryStore, ReadOnceAndAgainOnlyWhenTheFileChanged) {
+    const std::filesystem::path file = RegistryFile();
+    const auto store = [](const std::string& data) { return "KESTRIX REGISTRY 1\n[Kept]\n@=\"" + data + "\"\nEND\n"; };
+    const auto setTime = [](const std::filesystem::path& path, time_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    constexpr time_t kOld = 1700000000;
+    WriteText(file, store("one"));
+    setTime(file, kOld);
+    ASSERT_EQ(Query("Kept"), "one");
+    // Rewritten in place to the same size and given back its time: to the
+    // reader the same file, so what it read stays in use (a reader that read
+    // the file again would see "two").
+    WriteText(file, store("two"));
+    setTime(file, kOld);
+    EXPECT_EQ(Query("Kept"), "one");
+
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        std::string expected;
+    } changes[] = {
+        {"modification time", [&] { setTime(file, kOld + 1); }, "two"},
+        {"size",
+         [&] {
+             WriteText(file, store("three"));
+             setTime(file, kOld + 1);
+         },
+         "three"},
+        {"inode (replaced by rename)",
+         [&] {
+             const auto next = file.string() + ".next";
+             WriteText(next, store("four!"));
+             setTime(next, kOld + 1);
+             std::filesystem::rename(next, file);
+         },
+         "four!"},
+        {"just written", [&] { WriteText(file, store("five!")); }, "five!"},
+        {"written again at once, same size", [&] { WriteText(file, store("six!!")); }, "six!!"},
+        {"removed", [&] { std::filesystem::remove(file); }, kMissing},
+    };
+    for (const auto& row : changes) {
+        SCOPED_TRACE(row.change);
+        row.make();
+        EXPECT_EQ(Query("Kept"), row.expected);
+    }
+}
+
+// A store kept through a symbolic link, or a chain of them (relative or not),
+// is changed at its target, and its lock taken beside the target: the links
+// stay links and the store they lead to has every change.
+TEST(RegistryStore, WritesThroughALinkReachItsTarget) {
+    const auto folder = ScratchFolder("linked");
+    std::filesystem::create_directory(folder / "real");
+    WriteText(folder / "real" / "registry", "KESTRIX REGISTRY 1\n[Old]\n@=\"x\"\nEND\n");
+    std::filesystem::create_symlink("real/registry", folder / "second");
+    std::filesystem::create_symlink(folder / "second", folder / "first");
+    {
+        TScopedEnv registry("KESTRIX_REGISTRY", (folder / "first").string());
+        ASSERT_EQ(RegistrySetValue("New", nullptr, "y"), S_OK);
+        ASSERT_EQ(RegistryDeleteTree("Old"), S_OK);
+        EXPECT_EQ(Query("New"), "y");
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "first"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "second"));
+    EXPECT_EQ(ReadText(folder / "real" / "registry"), "KESTRIX REGISTRY 1\n[New]\n@=\"y\"\nEND\n");
+    EXPECT_TRUE(std::filesystem::exists(folder / "real" / "registry.lock"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "first.lock"));
+
+    // A link to a store not made yet: the store is made where it leads.
+    std::filesystem::create_symlink("real/later", folder / "ahead");
+    TScopedEnv registry("KESTRIX_REGISTRY", (folder / "ahead").string());
+    ASSERT_EQ(RegistrySetValue("Later", nullptr, "z"), S_OK);
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "ahead"));
+    EXPECT_EQ(ReadText(folder / "real" / "later"), "KESTRIX REGISTRY 1\n[Later]\n@=\"z\"\nEND\n");
+}
+
+// A writer that cannot take the lock within a few seconds gives up, names the
+// lock file and writes nothing.
+TEST(RegistryStore, WriterGivesUpOnALockHeldByAnother) {
+    ASSERT_EQ(RegistrySetValue("Before", nullptr, "x"), S_OK);
+    const std::string before = ReadText(RegistryFile());
+    const std::string lock = RegistryFile().string() + ".lock";
+    const int holder = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    // The writer runs in a child under an alarm: one that waited for ever
+    // would fail the test instead of hanging it.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(holder);
+        alarm(30);
+        const bool gaveUp = RegistrySetValue("During", nullptr, "x") == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+        _exit(gaveUp && FailureText().find(lock) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadText(RegistryFile()), before);
+    EXPECT_EQ(RegistrySetValue("After", nullptr, "x"), S_OK);  // free again
+}
+
+// The store's folder, found made by another user, is not written into.
+TEST(RegistryStore, AFolderOfAnotherUserIsNotTakenOver) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a folder to another user";
+    const auto folder = ScratchFolder("given-away") / "kestrix";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    TScopedEnv registry("KESTRIX_REGISTRY", (folder / "registry").string());
+    EXPECT_EQ(RegistrySetValue("Key", nullptr, "x"), E_ACCESSDENIED);
+    EXPECT_NE(FailureText().find(folder.string()), std::string::npos) << FailureText();
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    ASSERT_EQ(chown(folder.c_str(), 0, 0), 0);
+    EXPECT_EQ(RegistrySetValue("Key", nullptr, "x"), S_OK);
 }
 
 }  // namespace

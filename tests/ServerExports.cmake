@@ -1,7 +1,8 @@
-# libkestrix.so defines exactly the four server entry points and the C++
-# interface in its dynamic symbol table: the pricing code and the runtime
-# inside stay private, so a host with its own copies never binds to the
-# library's (nor the library to its).
+# libkestrix.so defines exactly the four server entry points, the three
+# runtime functions a host collects error information with, and the C++
+# interface in its dynamic symbol table: the pricing code and the rest of the
+# runtime inside stay private, so a host with its own copies never binds to
+# the library's (nor the library to its).
 execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY} RESULT_VARIABLE status OUTPUT_VARIABLE table
                 ERROR_VARIABLE errors)
 if(NOT status EQUAL 0)
@@ -19,7 +20,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 list(SORT names)
-set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer
+set(expected DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer GetErrorInfo SysFreeString
+    SysStringLen
     "kestrix::ErrorText(kestrix::enumOErrCodes)"
     "kestrix::v1::AmericanCall(kestrix::v1::AmericanCallInputs const&)"
     "kestrix::v1::BSAmerican(kestrix::v1::AmericanApproxInputs const&)"

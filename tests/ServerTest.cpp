@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -176,6 +179,22 @@ TEST_F(ServerLibrary, MayUnloadOnlyWithoutLiveObjectsOrFactoryLocks) {
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     EXPECT_EQ(second->Release(), 0u);
     EXPECT_EQ(canUnloadNow(), S_OK);
+
+    // Unlocks without their locks are ignored: a live object, or a lock taken
+    // afterwards, still keeps the library loaded.
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&second)), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    EXPECT_EQ(second->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    ASSERT_EQ(factory->LockServer(1), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ASSERT_EQ(factory->LockServer(0), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_OK);
     factory->Release();
 }
 
@@ -305,11 +324,72 @@ TEST_F(ServerLibrary, HostCreatesTheObjectByProgId) {
     const std::string inproc = std::string(kClassKey) + "\\InprocServer32";
     ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, "/nonexistent/libkestrix.so"), S_OK);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), CO_E_DLLNOTFOUND);
-    ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, "libc.so.6"), S_OK);
+    Dl_info libc{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&printf), &libc), 0);
+    ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, libc.dli_fname), S_OK);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), CO_E_ERRORINDLL);
     ASSERT_EQ(RegistryDeleteTree(inproc.c_str()), S_OK);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &none), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(none, nullptr);
+}
+
+// Activation runs the library the store names, so it takes one only by its
+// full path and only from a store whose file and folder belong to the user
+// (or root) and may be written by no one else; else E_ACCESSDENIED, and the
+// registry's account of the failure names what is at fault.
+TEST_F(ServerLibrary, ActivationTrustsOnlyTheUsersOwnStoreAndFullPaths) {
+    ASSERT_EQ(registerServer(), S_OK);
+    const auto create = [] {
+        IUnknown* object = nullptr;
+        const HRESULT hr = CoCreateInstance(kestrix::CLSID_Kestrix, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                            reinterpret_cast<void**>(&object));
+        if (object != nullptr) object->Release();
+        return hr;
+    };
+    const auto failureText = [] {
+        BSTR text = nullptr;
+        return RegistryFailureText(&text) == S_OK ? Take(text) : std::string();
+    };
+    ASSERT_EQ(create(), S_OK);
+    const std::string file = RegistryFile().string();
+    const std::string folder = RegistryFile().parent_path().string();
+    const auto mode = [](const std::string& path, mode_t bits) { ASSERT_EQ(chmod(path.c_str(), bits), 0); };
+    const auto owner = [](const std::string& path, uid_t user) { ASSERT_EQ(chown(path.c_str(), user, 0), 0); };
+    const bool root = geteuid() == 0;  // only root can hand a file to another user
+    const struct {
+        const char* spoiled;
+        bool runs;
+        std::function<void()> spoil, mend;
+        std::string named;
+    } rows[] = {
+        {"file writable by its group", true, [&] { mode(file, 0620); }, [&] { mode(file, 0600); }, file},
+        {"file writable by others", true, [&] { mode(file, 0602); }, [&] { mode(file, 0600); }, file},
+        {"folder writable by its group", true, [&] { mode(folder, 0770); }, [&] { mode(folder, 0700); }, folder},
+        {"folder writable by others", true, [&] { mode(folder, 01777); }, [&] { mode(folder, 0700); }, folder},
+        {"file of another user", root, [&] { owner(file, 65534); }, [&] { owner(file, 0); }, file},
+        {"folder of another user", root, [&] { owner(folder, 65534); }, [&] { owner(folder, 0); }, folder},
+    };
+    for (const auto& row : rows) {
+        if (!row.runs) continue;
+        SCOPED_TRACE(row.spoiled);
+        row.spoil();
+        EXPECT_EQ(create(), E_ACCESSDENIED);
+        EXPECT_NE(failureText().find(row.named), std::string::npos) << failureText();
+        row.mend();
+        EXPECT_EQ(create(), S_OK);
+    }
+
+    // A name the loader would search for, or a path relative to wherever the
+    // host runs, is never loaded.
+    const std::string inproc = std::string(kClassKey) + "\\InprocServer32";
+    for (const char* relative : {"libkestrix.so", "./libkestrix.so", "tools/libkestrix.so", "../evil.so"}) {
+        SCOPED_TRACE(relative);
+        ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, relative), S_OK);
+        EXPECT_EQ(create(), E_ACCESSDENIED);
+        EXPECT_NE(failureText().find("not a full path"), std::string::npos) << failureText();
+    }
+    ASSERT_EQ(RegistrySetValue(inproc.c_str(), nullptr, LibraryPath().c_str()), S_OK);
+    EXPECT_EQ(create(), S_OK);
 }
 
 TEST_F(ServerLibrary, ConcurrentRegistrationLeavesAReadableStore) {

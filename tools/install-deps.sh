@@ -15,6 +15,8 @@ packages=(
     python3-dev python3-numpy python3-pybind11 pybind11-dev python3-matplotlib python3-pytest
     # The cluster path for books and its test (a two-process local cluster).
     python3-pandas python3-dask python3-distributed
+    # flock(1): the registration test holds the registry's lock as another writer would.
+    util-linux
     # Kestrix.dll: the mingw-w64 cross toolchains (x64 and x86), widl, Wine's
     # IDL files, and Wine to test it (about 15 s to install, 3 s for a fresh
     # prefix).

@@ -10,6 +10,7 @@
 
 #include "automation/Module.h"
 #include "automation/OptionsImpl.h"
+#include "platform/ErrorInfo.h"
 #include "platform/Registry.h"
 
 namespace kestrix {
@@ -51,11 +52,7 @@ public:
         return TOptionsImpl::CreateInstance(outer, riid, object);
     }
     HRESULT LockServer(BOOL lock) override {
-        if (lock) {
-            LockModule();
-        } else {
-            UnlockModule();
-        }
+        kestrix::LockServer(lock != 0);
         return S_OK;
     }
 };
@@ -112,6 +109,25 @@ HRESULT RegisterTypeLibrary(HREGTRANSACTION transaction) {
     return RegisterTypeLib(library, modulePath, helpDir.c_str(), transaction);
 }
 
+// A registration that failed says why, where the registry can tell more than
+// the HRESULT (the lock held by another process, a folder of another user),
+// as error information for the registering host to collect.
+HRESULT RegistrationFailed(HRESULT hr) noexcept {
+    BSTR text = nullptr;
+    ICreateErrorInfo* createInfo = nullptr;
+    if (RegistryFailureText(&text) == S_OK && SUCCEEDED(CreateErrorInfo(&createInfo))) {
+        createInfo->SetDescription(text);
+        IErrorInfo* errorInfo = nullptr;
+        if (SUCCEEDED(createInfo->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo)))) {
+            SetErrorInfo(0, errorInfo);
+            errorInfo->Release();
+        }
+        createInfo->Release();
+    }
+    SysFreeString(text);
+    return hr;
+}
+
 }  // namespace
 
 }  // namespace kestrix
@@ -128,6 +144,7 @@ HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept {
 HRESULT DllCanUnloadNow() noexcept { return ModuleLockCount() == 0 ? S_OK : S_FALSE; }
 
 HRESULT DllRegisterServer() noexcept {
+    SetErrorInfo(0, nullptr);
     // Without its own path the library cannot say where it is to be loaded from.
     if (modulePath[0] == '\0') return E_UNEXPECTED;
     HREGTRANSACTION transaction = nullptr;
@@ -144,10 +161,12 @@ HRESULT DllRegisterServer() noexcept {
         RegistryRollbackTransaction(transaction);
         return hr;
     }
-    return RegistryCommitTransaction(transaction);
+    hr = RegistryCommitTransaction(transaction);
+    return FAILED(hr) ? RegistrationFailed(hr) : hr;
 }
 
 HRESULT DllUnregisterServer() noexcept {
+    SetErrorInfo(0, nullptr);
     HREGTRANSACTION transaction = nullptr;
     HRESULT hr = RegistryBeginTransaction(&transaction);
     if (FAILED(hr)) return hr;
@@ -161,5 +180,6 @@ HRESULT DllUnregisterServer() noexcept {
         RegistryRollbackTransaction(transaction);
         return hr;
     }
-    return RegistryCommitTransaction(transaction);
+    hr = RegistryCommitTransaction(transaction);
+    return FAILED(hr) ? RegistrationFailed(hr) : hr;
 }

@@ -1,5 +1,6 @@
 // The in-process server's entry points, exported by name with C linkage from
-// libkestrix.so (the only symbols it exports).
+// libkestrix.so (beside them it exports only GetErrorInfo, SysFreeString and
+// SysStringLen of the runtime: Server.map).
 #pragma once
 
 #include "platform/WinTypes.h"

@@ -50,15 +50,11 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* /*serverInfo*/, RE
     *object = nullptr;
     if ((context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
     try {
-        OLECHAR guid[kGuidStringLength];
-        StringFromGUID2(clsid, guid, kGuidStringLength);
         BSTR path = nullptr;
-        HRESULT hr = RegistryQueryValue(("CLSID\\" + std::string(guid) + "\\InprocServer32").c_str(), nullptr, &path);
-        if (hr == REGDB_E_KEYMISSING) return REGDB_E_CLASSNOTREG;
+        HRESULT hr = RegistryQueryServerPath(clsid, &path);
         if (FAILED(hr)) return hr;
         const std::string library(path, SysStringLen(path));
         SysFreeString(path);
-        if (library.empty()) return REGDB_E_CLASSNOTREG;
         void* handle = nullptr;
         hr = LoadServer(library, handle);
         if (FAILED(hr)) return hr;

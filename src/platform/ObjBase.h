@@ -13,6 +13,8 @@ using LPFNCANUNLOADNOW = HRESULT (*)();
 
 // The class object of `clsid` asked for `riid`. REGDB_E_CLASSNOTREG when the
 // class has no in-process server (or `context` does not allow one),
+// E_ACCESSDENIED when the registry may not be trusted with what to load or the
+// library is not named by its full path (RegistryQueryServerPath),
 // CO_E_DLLNOTFOUND when its library cannot be loaded, CO_E_ERRORINDLL when the
 // library has no DllGetClassObject; else what the library answers.
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid, void** object) noexcept;

@@ -20,10 +20,14 @@ void CoTaskMemFree(void* block) noexcept;
 // A BSTR points at its characters; the length sits in front of them and a
 // terminator follows, so it also reads as a C string. A null BSTR is the
 // empty string.
+// C names, as the platform gives them: libkestrix.so exports SysFreeString
+// and SysStringLen for a host to free and measure the strings it hands out.
+extern "C" {
 BSTR SysAllocString(LPCOLESTR text) noexcept;
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) noexcept;
 void SysFreeString(BSTR text) noexcept;
 UINT SysStringLen(BSTR text) noexcept;
+}
 
 enum VARENUM : VARTYPE {
     VT_EMPTY = 0,

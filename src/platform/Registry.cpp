@@ -7,11 +7,16 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <span>
 #include <string>
@@ -47,6 +52,15 @@ constexpr HRESULT kCorrupt = HRESULT_FROM_WIN32(ERROR_BADDB);
 constexpr std::string_view kHeader = "KESTRIX REGISTRY 1";
 constexpr std::string_view kTrailer = "END";
 constexpr const char* kPlatformKey = sizeof(void*) == 8 ? "linux64" : "linux32";
+// A store holds a few dozen keys; a file past this size is not one we wrote,
+// and reading it whole would cost every caller the time and memory it takes.
+constexpr off_t kMaxStoreSize = 1 << 20;
+// How long a writer waits for another's lock before giving up.
+constexpr std::chrono::seconds kLockWait{3};
+
+// Why the thread's last registry operation failed, when its HRESULT alone
+// does not say.
+thread_local std::string failureText;
 
 std::string Fold(std::string_view text) {
     std::string folded(text);
@@ -200,7 +214,8 @@ bool ReadQuoted(std::string_view line, std::size_t& pos, std::string& out) {
 }
 
 HRESULT ParseStore(std::string_view text, TStore& store) {
-    if (text.empty() || text.back() != '\n') return kCorrupt;
+    if (text.empty()) return S_OK;  // made by hand (touch) or by another tool: nothing registered yet
+    if (text.back() != '\n') return kCorrupt;
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = text.find('\n', start);
@@ -293,24 +308,129 @@ HRESULT StorePath(std::string& path) {
     return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
-HRESULT ReadStore(const std::string& path, TStore& store) {
-    // Non-blocking, so a FIFO in the store's place cannot hang the caller.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file `path` names once symbolic links at its last component are
+// followed (the folders above it resolve by themselves), and the folder of
+// every name on the way: a store kept through a link is replaced at its
+// target, and the link's folder matters as much as the target's.
+HRESULT ResolveStore(const std::string& path, std::string& resolved, std::vector<std::string>* folders = nullptr) {
+    resolved = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (folders != nullptr) folders->push_back(FolderOf(resolved));
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(resolved.c_str(), target, sizeof target);
+        if (length < 0) {
+            // Not a link, or nothing there yet: this is the file.
+            if (errno == EINVAL || errno == ENOENT || errno == ENOTDIR) return S_OK;
+            return FromErrno(errno, REGDB_E_READREGDB);
+        }
+        if (static_cast<std::size_t>(length) == sizeof target) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        std::string next(target, static_cast<std::size_t>(length));
+        resolved = next.front() == '/' ? next : FolderOf(resolved) + '/' + next;
+    }
+    return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);  // a loop of links
+}
+
+// Empty when the file or folder `path`, of status `status`, belongs to the
+// user or root and no one else may write to it; else why it is not trusted.
+std::string Distrust(const char* what, const std::string& path, const struct stat& status) {
+    if (status.st_uid != ::geteuid() && status.st_uid != 0) {
+        return std::string("the registry ") + what + " " + path + " belongs to user " +
+               std::to_string(status.st_uid) + ", neither you nor root";
+    }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        return std::string("the registry ") + what + " " + path + " may be written by others (mode " + mode + ")";
+    }
+    return {};
+}
+
+// The store as last read by this process, kept while the file stays the
+// same (device, inode, size, modification time): most calls, failing calls
+// looking up their error's source among them, then cost one stat.
+struct TSnapshot {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec modified{};
+    HRESULT hr = S_OK;
+    std::shared_ptr<const TStore> store;
+
+    bool Describes(const std::string& file, const struct stat& status) const {
+        return path == file && device == status.st_dev && inode == status.st_ino && size == status.st_size &&
+               modified.tv_sec == status.st_mtim.tv_sec && modified.tv_nsec == status.st_mtim.tv_nsec;
+    }
+};
+
+struct TSnapshotCache {
+    std::mutex lock;
+    TSnapshot snapshot;
+};
+
+TSnapshotCache& SnapshotCache() {
+    static TSnapshotCache cache;
+    return cache;
+}
+
+const std::shared_ptr<const TStore>& EmptyStore() {
+    static const std::shared_ptr<const TStore> empty = std::make_shared<const TStore>();
+    return empty;
+}
+
+// A file changed within the clock's granularity of being read may change
+// again without its modification time moving: such a reading is not kept.
+bool Settled(const struct stat& status) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return status.st_mtim.tv_sec + 1 < now.tv_sec;
+}
+
+// The store at `path`, with the file's status (st_nlink 0 when there is no
+// file: nothing has been registered yet).
+HRESULT ReadStore(const std::string& path, std::shared_ptr<const TStore>& store, struct stat& status) {
+    store = EmptyStore();
+    if (::stat(path.c_str(), &status) != 0) {
+        status = {};
         // No file, or no folder for one: nothing has been registered yet.
         if (errno == ENOENT || errno == ENOTDIR) return S_OK;
         return FromErrno(errno, REGDB_E_READREGDB);
     }
-    struct stat status {};
-    HRESULT hr = ::fstat(fd, &status) != 0 ? FromErrno(errno, REGDB_E_READREGDB)
-                 : S_ISREG(status.st_mode) ? S_OK
-                                           : kCorrupt;
+    // Not a file (a FIFO would hang the reader), or far larger than any store.
+    if (!S_ISREG(status.st_mode) || status.st_size > kMaxStoreSize) return kCorrupt;
+    TSnapshotCache& cache = SnapshotCache();
+    {
+        const std::lock_guard guard(cache.lock);
+        if (cache.snapshot.Describes(path, status)) {
+            store = cache.snapshot.store;
+            return cache.snapshot.hr;
+        }
+    }
+
+    // Non-blocking, so something swapped in after the stat cannot hang the caller.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            status = {};
+            return S_OK;
+        }
+        return FromErrno(errno, REGDB_E_READREGDB);
+    }
+    HRESULT hr = ::fstat(fd, &status) != 0                                   ? FromErrno(errno, REGDB_E_READREGDB)
+                 : !S_ISREG(status.st_mode) || status.st_size > kMaxStoreSize ? kCorrupt
+                                                                              : S_OK;
     std::string text;
     char buffer[8192];
     while (SUCCEEDED(hr)) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count > 0) {
             text.append(buffer, static_cast<std::size_t>(count));
+            if (text.size() > static_cast<std::size_t>(kMaxStoreSize)) hr = kCorrupt;  // grew while read
         } else if (count == 0) {
             break;
         } else if (errno != EINTR) {
@@ -318,13 +438,32 @@ HRESULT ReadStore(const std::string& path, TStore& store) {
         }
     }
     ::close(fd);
-    return SUCCEEDED(hr) ? ParseStore(text, store) : hr;
+    if (FAILED(hr) && hr != kCorrupt) return hr;  // a failure to read says nothing about the file
+    auto parsed = std::make_shared<TStore>();
+    if (SUCCEEDED(hr)) hr = ParseStore(text, *parsed);
+    if (SUCCEEDED(hr)) store = parsed;
+    if (Settled(status)) {
+        const std::lock_guard guard(cache.lock);
+        cache.snapshot = {path, status.st_dev, status.st_ino, status.st_size, status.st_mtim, hr, store};
+    }
+    return hr;
 }
 
 HRESULT MakeFolders(const std::string& path) {
+    const std::string storeFolder = FolderOf(path);
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string folder = path.substr(0, slash);
-        if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) return FromErrno(errno, REGDB_E_WRITEREGDB);
+        if (::mkdir(folder.c_str(), 0755) == 0) continue;
+        if (errno != EEXIST) return FromErrno(errno, REGDB_E_WRITEREGDB);
+        // The store's own folder, made by someone else before us, is not
+        // taken over: whoever owns it could swap the store under us.
+        struct stat status {};
+        if (folder == storeFolder && ::stat(folder.c_str(), &status) == 0 && status.st_uid != ::geteuid() &&
+            status.st_uid != 0) {
+            failureText = "the registry folder " + folder + " belongs to user " + std::to_string(status.st_uid) +
+                          ", neither you nor root: it is not used";
+            return E_ACCESSDENIED;
+        }
     }
     return S_OK;
 }
@@ -343,12 +482,22 @@ public:
     HRESULT Acquire(const std::string& storePath) {
         const HRESULT hr = MakeFolders(storePath);
         if (FAILED(hr)) return hr;
-        fd_ = ::open((storePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+        const std::string lockPath = storePath + ".lock";
+        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd_ < 0) return FromErrno(errno, REGDB_E_WRITEREGDB);
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) return FromErrno(errno, REGDB_E_WRITEREGDB);
+        // Polled rather than waited for, so a lock never released (a stopped
+        // writer, a hand-held lock) ends the wait instead of the caller.
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return S_OK;
+            if (errno != EWOULDBLOCK && errno != EINTR) return FromErrno(errno, REGDB_E_WRITEREGDB);
+            if (std::chrono::steady_clock::now() >= deadline) {
+                failureText = "another process holds the registry's lock " + lockPath + "; gave up after " +
+                              std::to_string(kLockWait.count()) + " seconds";
+                return HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION);
+            }
+            ::usleep(2000);
         }
-        return S_OK;
     }
 
 private:
@@ -363,7 +512,7 @@ constexpr std::string_view kNewSuffix = ".new-";
 // the lock's holder writes one, so under the lock any that exists is stale.
 void RemoveAbandonedStores(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = FolderOf(path);
     const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kNewSuffix);
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) return;
@@ -378,6 +527,11 @@ void RemoveAbandonedStores(const std::string& path) {
 
 HRESULT WriteStore(const std::string& path, const TStore& store) {
     const std::string text = Serialize(store);
+    // Written, it would read back as damaged.
+    if (text.size() > static_cast<std::size_t>(kMaxStoreSize)) {
+        failureText = "the registry would grow past its limit of " + std::to_string(kMaxStoreSize) + " bytes";
+        return HRESULT_FROM_WIN32(ERROR_REGISTRY_QUOTA_LIMIT);
+    }
     RemoveAbandonedStores(path);
     std::string temporary = path + std::string(kNewSuffix) + "XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -402,24 +556,34 @@ HRESULT WriteStore(const std::string& path, const TStore& store) {
 // Applies `changes` in order to the store as it stands: S_OK when it was
 // rewritten, S_FALSE when nothing changed (and nothing was written).
 HRESULT Update(std::span<const TChange> changes) {
+    failureText.clear();
     std::string path;
     HRESULT hr = StorePath(path);
+    if (SUCCEEDED(hr)) hr = ResolveStore(path, path);
     if (FAILED(hr)) return hr;
     TWriteLock lock;
     hr = lock.Acquire(path);
     if (FAILED(hr)) return hr;
-    TStore store;
-    hr = ReadStore(path, store);
+    std::shared_ptr<const TStore> current;
+    struct stat status {};
+    hr = ReadStore(path, current, status);
     if (FAILED(hr)) return hr;
+    TStore store = *current;
     bool changed = false;
     for (const TChange& change : changes) changed = Apply(store, change) || changed;
     return changed ? WriteStore(path, store) : S_FALSE;
 }
 
-HRESULT Load(TStore& store) {
+HRESULT Load(std::shared_ptr<const TStore>& store, struct stat& status) {
+    failureText.clear();
     std::string path;
     const HRESULT hr = StorePath(path);
-    return FAILED(hr) ? hr : ReadStore(path, store);
+    return FAILED(hr) ? hr : ReadStore(path, store, status);
+}
+
+HRESULT Load(std::shared_ptr<const TStore>& store) {
+    struct stat status {};
+    return Load(store, status);
 }
 
 HRESULT Submit(TChange change, HREGTRANSACTION transaction) {
@@ -476,10 +640,10 @@ HRESULT RegistryCreateKey(LPCOLESTR keyPath, HREGTRANSACTION transaction) noexce
 HRESULT RegistryOpenKey(LPCOLESTR keyPath) noexcept {
     if (keyPath == nullptr || !ValidKeyPath(keyPath)) return E_INVALIDARG;
     return Guarded([&] {
-        TStore store;
+        std::shared_ptr<const TStore> store;
         const HRESULT hr = Load(store);
         if (FAILED(hr)) return hr;
-        return store.contains(Fold(keyPath)) ? S_OK : REGDB_E_KEYMISSING;
+        return store->contains(Fold(keyPath)) ? S_OK : REGDB_E_KEYMISSING;
     });
 }
 
@@ -497,11 +661,11 @@ HRESULT RegistryQueryValue(LPCOLESTR keyPath, LPCOLESTR valueName, BSTR* data) n
     if (keyPath == nullptr || !ValidKeyPath(keyPath) || data == nullptr) return E_INVALIDARG;
     *data = nullptr;
     return Guarded([&] {
-        TStore store;
+        std::shared_ptr<const TStore> store;
         const HRESULT hr = Load(store);
         if (FAILED(hr)) return hr;
-        const auto key = store.find(Fold(keyPath));
-        if (key == store.end()) return REGDB_E_KEYMISSING;
+        const auto key = store->find(Fold(keyPath));
+        if (key == store->end()) return REGDB_E_KEYMISSING;
         const auto value = key->second.values.find(Fold(valueName == nullptr ? "" : valueName));
         if (value == key->second.values.end()) return REGDB_E_KEYMISSING;
         return CopyOut(value->second.data, data);
@@ -518,13 +682,13 @@ HRESULT RegistryEnumKey(LPCOLESTR keyPath, DWORD index, BSTR* name) noexcept {
     if ((!root && !ValidKeyPath(keyPath)) || name == nullptr) return E_INVALIDARG;
     *name = nullptr;
     return Guarded([&] {
-        TStore store;
+        std::shared_ptr<const TStore> store;
         const HRESULT hr = Load(store);
         if (FAILED(hr)) return hr;
         const std::string prefix = root ? std::string() : Fold(keyPath) + '\\';
-        if (!root && !store.contains(Fold(keyPath))) return REGDB_E_KEYMISSING;
+        if (!root && !store->contains(Fold(keyPath))) return REGDB_E_KEYMISSING;
         DWORD position = 0;
-        for (auto it = store.lower_bound(prefix); it != store.end() && it->first.starts_with(prefix); ++it) {
+        for (auto it = store->lower_bound(prefix); it != store->end() && it->first.starts_with(prefix); ++it) {
             if (it->first.find('\\', prefix.size()) != std::string::npos) continue;  // deeper down
             if (position++ == index) return CopyOut(std::string_view(it->second.path).substr(prefix.size()), name);
         }
@@ -536,11 +700,11 @@ HRESULT RegistryEnumValue(LPCOLESTR keyPath, DWORD index, BSTR* name, BSTR* data
     if (keyPath == nullptr || !ValidKeyPath(keyPath) || name == nullptr || data == nullptr) return E_INVALIDARG;
     *name = *data = nullptr;
     return Guarded([&] {
-        TStore store;
+        std::shared_ptr<const TStore> store;
         HRESULT hr = Load(store);
         if (FAILED(hr)) return hr;
-        const auto key = store.find(Fold(keyPath));
-        if (key == store.end()) return REGDB_E_KEYMISSING;
+        const auto key = store->find(Fold(keyPath));
+        if (key == store->end()) return REGDB_E_KEYMISSING;
         if (index >= key->second.values.size()) return S_FALSE;
         const TValue& value = std::next(key->second.values.begin(), index)->second;
         hr = CopyOut(value.name, name);
@@ -560,6 +724,51 @@ HRESULT RegistryFilePath(BSTR* path) noexcept {
         std::string file;
         const HRESULT hr = StorePath(file);
         return FAILED(hr) ? hr : CopyOut(file, path);
+    });
+}
+
+HRESULT RegistryFailureText(BSTR* text) noexcept {
+    if (text == nullptr) return E_INVALIDARG;
+    *text = nullptr;
+    if (failureText.empty()) return S_FALSE;
+    return CopyOut(failureText, text);
+}
+
+HRESULT RegistryQueryServerPath(REFCLSID clsid, BSTR* path) noexcept {
+    if (path == nullptr) return E_INVALIDARG;
+    *path = nullptr;
+    return Guarded([&] {
+        std::shared_ptr<const TStore> store;
+        struct stat status {};
+        HRESULT hr = Load(store, status);
+        if (FAILED(hr)) return hr;
+        const auto key = store->find(Fold("CLSID\\" + GuidText(clsid) + "\\InprocServer32"));
+        if (key == store->end()) return REGDB_E_CLASSNOTREG;
+        const auto value = key->second.values.find("");
+        if (value == key->second.values.end() || value->second.data.empty()) return REGDB_E_CLASSNOTREG;
+        const std::string& library = value->second.data;
+
+        // A library is code this process will run: it is taken only from a
+        // store no one else could have written, and only by its full path
+        // (a bare name would be searched for, a relative one found wherever
+        // the host happens to run).
+        std::string file;
+        std::vector<std::string> folders;
+        hr = StorePath(file);
+        if (SUCCEEDED(hr)) hr = ResolveStore(file, file, &folders);
+        if (FAILED(hr)) return hr;
+        failureText = Distrust("file", file, status);
+        for (const std::string& folder : folders) {
+            if (!failureText.empty()) break;
+            struct stat folderStatus {};
+            if (::stat(folder.c_str(), &folderStatus) != 0) return FromErrno(errno, REGDB_E_READREGDB);
+            failureText = Distrust("folder", folder, folderStatus);
+        }
+        if (failureText.empty() && library.front() != '/') {
+            failureText = "the registered library \"" + library + "\" is not a full path";
+        }
+        if (!failureText.empty()) return E_ACCESSDENIED;
+        return CopyOut(library, path);
     });
 }
 

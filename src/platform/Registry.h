@@ -7,15 +7,21 @@
 // $XDG_CONFIG_HOME/kestrix/registry, else ~/.config/kestrix/registry. A read
 // takes the file as it stands and needs no lock: the file is only ever
 // replaced whole (a temporary file renamed over it), so a reader sees the old
-// or the new store, never a mixture. A change is a read-modify-write under an
-// exclusive lock on the lock file beside the store (path + ".lock"), so
-// writers from any number of processes queue and none loses another's change.
+// or the new store, never a mixture. A process keeps what it read while the
+// file keeps its device, inode, size and modification time. A change is a
+// read-modify-write under an exclusive lock on the lock file beside the store
+// (path + ".lock"), so writers from any number of processes queue and none
+// loses another's change; a writer gives up after a few seconds of waiting.
+// A store kept through a symbolic link is replaced at the link's target.
 //
 // Failures: REGDB_E_KEYMISSING for a key or value that is not there,
-// HRESULT_FROM_WIN32(ERROR_BADDB) for a store file that is not one (corrupt or
-// truncated; it is then left alone), and the system's error for a store that
-// cannot be read or written (E_ACCESSDENIED,
-// HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) when its folder cannot be made, ...).
+// HRESULT_FROM_WIN32(ERROR_BADDB) for a store file that is not one (corrupt,
+// truncated or over 1 MB; it is then left alone; an empty file is an empty
+// store), HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION) when the lock stays taken,
+// HRESULT_FROM_WIN32(ERROR_REGISTRY_QUOTA_LIMIT) for a change that would make
+// the store too large, and the system's error for a store that cannot be read
+// or written (E_ACCESSDENIED, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) when its
+// folder cannot be made, ...). RegistryFailureText says more where it can.
 #pragma once
 
 #include "platform/OleAuto.h"
@@ -60,6 +66,20 @@ HRESULT RegistryEnumValue(LPCOLESTR keyPath, DWORD index, BSTR* name, BSTR* data
 
 // The path of the store file in use.
 HRESULT RegistryFilePath(BSTR* path) noexcept;
+
+// For a person: why the calling thread's last registry operation failed when
+// its HRESULT alone does not say (the file or folder not trusted, the lock
+// held by another process, the store grown too large), in a new string the
+// caller frees; S_FALSE and null when there is nothing to add.
+HRESULT RegistryFailureText(BSTR* text) noexcept;
+
+// The library registered as the in-process server of `clsid` (the default
+// value of CLSID\{clsid}\InprocServer32), for activation to load: a library is
+// taken only by its full path, from a store file whose folder and file belong
+// to the user or root and may be written by no one else; else E_ACCESSDENIED,
+// with RegistryFailureText naming the cause. REGDB_E_CLASSNOTREG when the
+// class has no such entry; the store's error when it cannot be read.
+HRESULT RegistryQueryServerPath(REFCLSID clsid, BSTR* path) noexcept;
 
 // The programmatic identifier of a class, read from CLSID\{clsid}\ProgID, in
 // task memory (CoTaskMemFree). REGDB_E_CLASSNOTREG when the class has none;

@@ -65,7 +65,9 @@ inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000Fu);
 // System error codes, and their HRESULT form (facility 7).
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_REGISTRY_QUOTA_LIMIT = 613;
 inline constexpr DWORD ERROR_BADDB = 1009;
 
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error) noexcept {

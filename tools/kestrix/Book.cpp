@@ -1,12 +1,16 @@
 #include "Book.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <span>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,11 +23,15 @@ namespace kestrix::cli {
 
 namespace {
 
-// Rows a thread takes at a time, and how many batches may wait for an
-// earlier one to be written (per thread): memory stays bounded whatever the
-// size of the book, and a slow batch does not stall the others at once.
+// Rows a thread takes at a time (and input bytes, whichever comes first),
+// how many batches may wait for an earlier one to be written (per thread),
+// and the input bytes all batches in flight may hold: memory stays within a
+// fixed budget whatever the size or shape of the book, and a slow batch does
+// not stall the others at once.
 constexpr std::size_t kBatchRows = 256;
+constexpr std::size_t kBatchBytes = std::size_t{1} << 16;
 constexpr std::size_t kBatchesPerThread = 4;
+constexpr std::uint64_t kBytesInFlight = std::uint64_t{16} << 20;
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -48,8 +56,8 @@ bool KnownParameter(std::string_view name) {
 
 struct BookColumns {
     std::vector<std::string> names;
-    std::vector<bool> carried;  // a column of the trade system's own, not a parameter
     std::size_t method = 0;
+    std::vector<std::size_t> parameters;  // the columns passed to the object, in order
 };
 
 // "inputName:line: message", a line of its own.
@@ -58,7 +66,7 @@ std::string Located(std::string_view inputName, std::size_t line, std::string_vi
     text += ':';
     text += std::to_string(line);
     text += ": ";
-    text += message;
+    text += Printable(message);
     text += '\n';
     return text;
 }
@@ -89,7 +97,6 @@ bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& ou
                 return false;
             }
         }
-        bool carried = false;
         if (SameName(name, "Method")) {
             columns.method = columns.names.size();
         } else if (!KnownParameter(name)) {
@@ -104,10 +111,10 @@ bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& ou
                        "'" + name + "' is not a parameter of any method" + (strict ? " (--strict)" : suggestion));
                 return false;
             }
-            carried = true;
+        } else {
+            columns.parameters.push_back(columns.names.size());
         }
         columns.names.push_back(name);
-        columns.carried.push_back(carried);
     }
     if (columns.method == columns.names.size()) {
         Report(errors, inputName, header.line, "there is no Method column");
@@ -126,23 +133,59 @@ struct PricedBatch {
     std::size_t priced = 0;
     std::size_t failed = 0;
     std::size_t malformed = 0;
+    std::uint64_t bytes = 0;     // input bytes of the batch
     std::uint64_t consumed = 0;  // bytes of the book read up to the batch's end
     bool ready = false;
 };
 
-void AppendRow(std::string& out, const std::vector<std::string>& cells, std::size_t width, std::string_view result,
-               HRESULT hr, std::string_view description) {
-    for (std::size_t i = 0; i < width; ++i) {
-        if (i < cells.size()) out += CsvField(cells[i]);
-        out += ',';
+// One row as read: its cells (at most the header's number of them kept) and,
+// for a line of plain cells, the line itself, which is then also its cells
+// as they are written out.
+struct RowCells {
+    std::size_t line = 0;
+    std::span<const std::string_view> fields;
+    std::size_t cells = 0;
+    std::string_view error;
+    std::string_view plain;
+};
+
+void AppendField(std::string& out, std::string_view field) {
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out += field;
+    } else {
+        out += CsvField(field);
     }
-    out += result;
+}
+
+// The row's cells padded (or cut) to the header, then Result, HResult and
+// Description.
+void AppendRow(std::string& out, const RowCells& row, std::size_t width, const double* result, HRESULT hr,
+               std::string_view description) {
+    if (!row.plain.empty() && row.cells <= width && row.plain.find('\r') == std::string_view::npos) {
+        out += row.plain;
+        out.append(width - row.cells + 1, ',');
+    } else {
+        for (std::size_t i = 0; i < width; ++i) {
+            if (i < row.fields.size()) AppendField(out, row.fields[i]);
+            out += ',';
+        }
+    }
+    if (result != nullptr) AppendNumber(out, *result);
     out += ',';
-    out += FormatHResult(hr);
+    AppendHResult(out, hr);
     out += ',';
-    out += CsvField(description);
+    if (!description.empty()) AppendField(out, Printable(description));
     out += '\n';
 }
+
+// What one pricing thread keeps from row to row, so that a row costs no
+// allocation.
+struct Scratch {
+    CsvChunk chunk;
+    std::vector<std::string_view> fields;
+    std::vector<std::string_view> names;
+    std::vector<std::string_view> values;
+};
 
 // Takes rows from a shared stream in batches, prices each batch on the thread
 // that took it and writes the batches in the order they were read.
@@ -159,30 +202,41 @@ public:
           slots_(kBatchesPerThread * std::max(1u, run.threads)) {}
 
     void Work(IDispatch* object) {
-        std::vector<CsvRecord> records;
-        std::vector<NamedValue> args;
+        TCaller caller(object);
+        Scratch scratch;
         for (;;) {
             std::size_t sequence = 0;
-            PricedBatch batch;
-            {
-                std::unique_lock read(readLock_);
-                if (inputDone_) return;
-                sequence = nextRead_;
+            bool taken = false;
+            try {
+                PricedBatch batch;
                 {
-                    std::unique_lock write(writeLock_);
-                    written_.wait(write, [&] { return sequence < nextWrite_ + slots_.size(); });
+                    std::unique_lock read(readLock_);
+                    if (inputDone_ || stop_) return;
+                    sequence = nextRead_;
+                    {
+                        std::unique_lock write(writeLock_);
+                        written_.wait(write, [&] {
+                            return stop_ || (sequence < nextWrite_ + slots_.size() && inFlight_ < kBytesInFlight);
+                        });
+                        if (stop_) return;
+                    }
+                    if (!stream_.NextChunk(scratch.chunk, kBatchRows, kBatchBytes)) {
+                        inputDone_ = true;
+                        return;
+                    }
+                    ++nextRead_;
+                    taken = true;
+                    batch.bytes = scratch.chunk.bytes;
+                    batch.consumed = stream_.Consumed();
+                    std::lock_guard write(writeLock_);
+                    inFlight_ += batch.bytes;
                 }
-                records.clear();
-                CsvRecord record;
-                while (records.size() < kBatchRows && stream_.Next(record)) records.push_back(std::move(record));
-                if (records.size() < kBatchRows) inputDone_ = true;
-                if (records.empty()) return;
-                ++nextRead_;
-                batch.consumed = stream_.Consumed();
+                PriceChunk(caller, scratch, batch);
+                Deposit(sequence, std::move(batch));
+            } catch (const std::bad_alloc&) {
+                Abandon(taken, sequence);
+                return;
             }
-            for (const auto& row : records) Price(object, row, args, batch);
-            batch.count = records.size();
-            Deposit(sequence, std::move(batch));
         }
     }
 
@@ -193,43 +247,85 @@ public:
         errors_ << "kestrix: a pricing thread could not create its Kestrix object\n";
     }
 
+    // Ends the run for want of memory: the batch taken (if any) is given up and
+    // nothing more is written.
+    void Abandon(bool taken, std::size_t sequence) {
+        std::lock_guard write(writeLock_);
+        summary_.outOfMemory = true;
+        stop_ = true;
+        if (taken) slots_[sequence % slots_.size()].ready = true;
+        written_.notify_all();
+    }
+
     BookSummary Finish() {
-        if (progress_ != nullptr) progress_->Finish(rows_, stream_.Consumed());
+        if (progress_ != nullptr && !stop_) progress_->Finish(rows_, stream_.Consumed());
         summary_.readable = true;
         summary_.inputFailed = !stream_.Healthy();
         return summary_;
     }
 
 private:
-    void Price(IDispatch* object, const CsvRecord& row, std::vector<NamedValue>& args, PricedBatch& batch) const {
+    void PriceChunk(TCaller& caller, Scratch& scratch, PricedBatch& batch) const {
         const std::size_t width = columns_.names.size();
-        std::string problem = row.error;
-        if (problem.empty() && row.fields.size() != width) {
-            problem = "the row has " + std::to_string(row.fields.size()) + " cells, the header " +
-                      std::to_string(width);
+        const CsvChunk& chunk = scratch.chunk;
+        for (const auto& piece : chunk.pieces) {
+            if (stop_) return;
+            if (!piece.lines) {
+                const CsvRecord& record = chunk.records[piece.record];
+                scratch.fields.assign(record.fields.begin(), record.fields.end());
+                Price(caller, RowCells{record.line, scratch.fields, record.cells, record.error, {}}, scratch, batch);
+                continue;
+            }
+            std::string_view text(chunk.text.data() + piece.begin, piece.end - piece.begin);
+            for (std::size_t line = piece.line; !text.empty(); ++line) {
+                const auto lineBreak = text.find('\n');
+                std::string_view content = text.substr(0, lineBreak);
+                text.remove_prefix(lineBreak == std::string_view::npos ? text.size() : lineBreak + 1);
+                // CRLF, or a CR ending the input, is a line break too.
+                if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+                if (content.empty()) continue;  // a blank line
+                const std::size_t cells = SplitLine(content, width, scratch.fields);
+                Price(caller, RowCells{line, scratch.fields, cells, {}, content}, scratch, batch);
+            }
+        }
+    }
+
+    void Price(TCaller& caller, const RowCells& row, Scratch& scratch, PricedBatch& batch) const {
+        ++batch.count;
+        const std::size_t width = columns_.names.size();
+        std::string problem(row.error);
+        if (problem.empty() && row.cells != width) {
+            problem = "the row has " + std::to_string(row.cells) + " cells, the header " + std::to_string(width);
         }
         if (problem.empty() && Trim(row.fields[columns_.method]).empty()) problem = "the row names no method";
         if (!problem.empty()) {
             ReportRow(batch, row.line, problem);
-            AppendRow(batch.rows, row.fields, width, "", E_INVALIDARG, problem);
+            AppendRow(batch.rows, row, width, nullptr, E_INVALIDARG, problem);
             ++batch.malformed;
             return;
         }
 
-        args.clear();
-        for (std::size_t c = 0; c < width; ++c) {
+        // The filled cells make the list of names: their columns are its key.
+        scratch.names.clear();
+        scratch.values.clear();
+        std::uint64_t filled = 0;
+        for (std::size_t p = 0; p < columns_.parameters.size(); ++p) {
+            const std::size_t c = columns_.parameters[p];
             const std::string_view value = Trim(row.fields[c]);
-            if (c != columns_.method && !columns_.carried[c] && !value.empty()) {
-                args.push_back({columns_.names[c], std::string(value)});
-            }
+            if (value.empty()) continue;
+            scratch.names.push_back(columns_.names[c]);
+            scratch.values.push_back(value);
+            if (p < 63) filled |= std::uint64_t{1} << p;
         }
-        const Outcome outcome = CallMethod(object, Trim(row.fields[columns_.method]), args);
+        const std::uint64_t key = columns_.parameters.size() < 63 ? filled | std::uint64_t{1} << 63 : 0;
+        const Outcome outcome =
+            caller.Call(Trim(row.fields[columns_.method]), scratch.names, scratch.values, key);
         if (outcome.Succeeded()) {
-            AppendRow(batch.rows, row.fields, width, FormatNumber(outcome.result), outcome.hr, "");
+            AppendRow(batch.rows, row, width, &outcome.result, outcome.hr, "");
             ++batch.priced;
             return;
         }
-        AppendRow(batch.rows, row.fields, width, "", outcome.hr, outcome.description);
+        AppendRow(batch.rows, row, width, nullptr, outcome.hr, outcome.description);
         if (outcome.fromMethod) {
             ++batch.failed;
         } else {
@@ -251,8 +347,15 @@ private:
         for (;;) {
             PricedBatch& next = slots_[nextWrite_ % slots_.size()];
             if (!next.ready) break;
-            out_.write(next.rows.data(), static_cast<std::streamsize>(next.rows.size()));
-            if (!next.messages.empty()) {
+            if (!stop_) {
+                out_.write(next.rows.data(), static_cast<std::streamsize>(next.rows.size()));
+                if (!out_) {
+                    // Nobody receives what would follow: stop reading and pricing.
+                    summary_.outputFailed = true;
+                    stop_ = true;
+                }
+            }
+            if (!stop_ && !next.messages.empty()) {
                 if (progress_ != nullptr) progress_->Clear();
                 errors_ << next.messages << std::flush;
             }
@@ -260,7 +363,8 @@ private:
             summary_.priced += next.priced;
             summary_.failed += next.failed;
             summary_.malformed += next.malformed;
-            if (progress_ != nullptr) progress_->Update(rows_, next.consumed);
+            inFlight_ -= next.bytes;
+            if (progress_ != nullptr && !stop_) progress_->Update(rows_, next.consumed);
             next = PricedBatch{};
             ++nextWrite_;
         }
@@ -273,6 +377,7 @@ private:
     std::ostream& out_;
     std::ostream& errors_;
     TProgressBar* progress_;
+    std::atomic<bool> stop_ = false;  // a write failed or memory ran out
 
     std::mutex readLock_;  // the stream, nextRead_, inputDone_
     std::size_t nextRead_ = 0;
@@ -282,6 +387,7 @@ private:
     std::condition_variable written_;
     std::vector<PricedBatch> slots_;
     std::size_t nextWrite_ = 0;
+    std::uint64_t inFlight_ = 0;  // input bytes of the batches taken and not yet written
     std::uint64_t rows_ = 0;
     BookSummary summary_;
 };
@@ -297,22 +403,55 @@ BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inpu
         summary.inputFailed = !stream.Healthy();
         return summary;
     }
+    stream.LimitFields(columns.names.size());
     TBookRun book(stream, columns, inputName, out, errors, run);
+    // Helpers wait at a gate until the number that will work is known, so
+    // that a shortfall is said before any row.
+    std::mutex gateLock;
+    std::condition_variable gateOpened;
+    bool open = false;
+    unsigned working = run.threads;  // the calling thread included
     std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < run.threads; ++i) {
-        // The object is apartment-threaded: each thread creates and uses its own.
-        helpers.emplace_back([&book] {
-            IDispatch* own = CreateKestrix();
-            if (own == nullptr) {
-                book.NoObject();
-                return;
-            }
-            book.Work(own);
-            own->Release();
-        });
+    try {
+        helpers.reserve(run.threads);
+        while (helpers.size() + 1 < run.threads) {
+            const unsigned index = static_cast<unsigned>(helpers.size()) + 1;
+            // The object is apartment-threaded: each thread creates and uses its own.
+            helpers.emplace_back([&, index] {
+                {
+                    std::unique_lock gate(gateLock);
+                    gateOpened.wait(gate, [&] { return open; });
+                    if (index >= working) return;
+                }
+                IDispatch* own = CreateKestrix();
+                if (own == nullptr) {
+                    book.NoObject();
+                    return;
+                }
+                book.Work(own);
+                own->Release();
+            });
+        }
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
     }
+    const auto started = static_cast<unsigned>(helpers.size()) + 1;
+    if (started < run.threads) {
+        // Too little memory or too many processes: the system is at its limit,
+        // so three in four of the threads that started give their stacks back
+        // to the work.
+        working = std::max(1u, started / 4);
+        errors << "kestrix: " << run.threads << " pricing threads could not be started; the book is priced on "
+               << working << '\n';
+    }
+    {
+        std::lock_guard gate(gateLock);
+        open = true;
+    }
+    gateOpened.notify_all();
+    for (std::size_t i = working > 0 ? working - 1 : 0; i < helpers.size(); ++i) helpers[i].join();
     book.Work(object);
-    for (auto& helper : helpers) helper.join();
+    for (std::size_t i = 0; i + 1 < working && i < helpers.size(); ++i) helpers[i].join();
     return book.Finish();
 }
 

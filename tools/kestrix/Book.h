@@ -14,6 +14,8 @@ namespace kestrix::cli {
 struct BookSummary {
     bool readable = false;  // false: the header was unusable and nothing was priced
     bool inputFailed = false;  // reading the book failed before its end
+    bool outputFailed = false;  // a write failed: the run stopped there
+    bool outOfMemory = false;   // the run stopped for want of memory
     std::size_t priced = 0;
     std::size_t failed = 0;     // requests the object answered with an error
     std::size_t malformed = 0;  // rows that did not make a request
@@ -36,8 +38,10 @@ struct BookRun {
 //
 // The book is read as a stream and priced in batches on `run.threads`
 // threads: the calling thread with `object`, each further thread with an
-// object of its own. Rows and messages come out in input order, the same
-// bytes for any number of threads.
+// object of its own (fewer, said once on `errors`, when the system will not
+// start them all). Rows and messages come out in input order, the same bytes
+// for any number of threads. Memory stays within a fixed budget whatever the
+// shape of the book; the first write to `out` that fails ends the run.
 BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inputName, std::ostream& out,
                       std::ostream& errors, const BookRun& run);
 

@@ -1,5 +1,8 @@
 #include "Csv.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kestrix::cli {
 
 namespace {
@@ -10,10 +13,13 @@ namespace {
 // reports it incomplete instead of guessing.
 class TCsvReader {
 public:
-    TCsvReader(std::string_view text, std::size_t line, bool final) : text_(text), line_(line), final_(final) {}
+    TCsvReader(std::string_view text, std::size_t line, bool final, std::size_t limit = static_cast<std::size_t>(-1))
+        : text_(text), line_(line), final_(final), limit_(limit) {}
 
     bool AtEnd() const { return pos_ >= text_.size(); }
     bool Incomplete() const { return incomplete_; }
+    // The line of the quote still open where the text ended (0: none).
+    std::size_t OpenQuoteLine() const { return openQuoteLine_; }
     std::size_t Position() const { return pos_; }
     std::size_t Line() const { return line_; }
 
@@ -25,7 +31,8 @@ public:
             std::string field;
             const bool quoted = pos_ < text_.size() && text_[pos_] == '"';
             const bool ok = quoted ? ReadQuoted(field, record.error) : ReadPlain(field, record.error);
-            record.fields.push_back(std::move(field));
+            if (record.fields.size() < limit_) record.fields.push_back(std::move(field));
+            ++record.cells;
             if (!ok) {
                 // A quote never closed swallowed the rest of the text: read on
                 // from the line after the record's start instead.
@@ -92,9 +99,11 @@ private:
 
     bool ReadQuoted(std::string& field, std::string& error) {
         ++pos_;  // the opening quote
+        const std::size_t opened = line_;
         for (;;) {
             if (pos_ >= text_.size()) {
                 error = "a quoted field is not closed";
+                openQuoteLine_ = opened;
                 return false;
             }
             const char c = text_[pos_++];
@@ -119,7 +128,9 @@ private:
     std::size_t pos_ = 0;
     std::size_t line_;
     bool final_;
+    std::size_t limit_;
     bool incomplete_ = false;
+    std::size_t openQuoteLine_ = 0;
 };
 
 bool Blank(const CsvRecord& record) {
@@ -127,10 +138,26 @@ bool Blank(const CsvRecord& record) {
 }
 
 constexpr std::size_t kReadChunk = std::size_t{1} << 18;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
 
+std::size_t SplitLine(std::string_view line, std::size_t limit, std::vector<std::string_view>& fields) {
+    fields.clear();
+    // Cells are short: a plain loop beats a library search per cell.
+    std::size_t cells = 1, start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != ',') continue;
+        if (cells <= limit) fields.push_back(line.substr(start, i - start));
+        ++cells;
+        start = i + 1;
+    }
+    if (cells <= limit) fields.push_back(line.substr(start));
+    return cells;
+}
+
 std::vector<CsvRecord> ParseCsv(std::string_view text) {
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
     std::vector<CsvRecord> records;
     TCsvReader reader(text, 1, true);
     while (!reader.AtEnd()) {
@@ -147,7 +174,7 @@ bool TCsvStream::Next(CsvRecord& record) {
             Fill();
             continue;
         }
-        TCsvReader reader(std::string_view(window_).substr(pos_), line_, end_);
+        TCsvReader reader(std::string_view(window_).substr(pos_), line_, end_, limit_);
         record = reader.Next();
         const bool tooLong = reader.Incomplete() ? window_.size() - pos_ >= kMaxRecordBytes
                                                  : reader.Position() > kMaxRecordBytes;
@@ -157,7 +184,12 @@ bool TCsvStream::Next(CsvRecord& record) {
         }
         if (tooLong) {
             record.fields.clear();
-            record.error = "the record is longer than " + std::to_string(kMaxRecordBytes) + " bytes";
+            record.cells = 0;
+            const std::string limit = std::to_string(kMaxRecordBytes) + " bytes";
+            record.error = reader.Incomplete() && reader.OpenQuoteLine() > 0
+                               ? "a quote opened on line " + std::to_string(reader.OpenQuoteLine()) +
+                                     " is not closed within " + limit
+                               : "the record is longer than " + limit;
             SkipRestOfLine();
             return true;
         }
@@ -173,11 +205,90 @@ bool TCsvStream::Next(CsvRecord& record) {
 void TCsvStream::Fill() {
     window_.erase(0, pos_);
     pos_ = 0;
+    quoteKnown_ = false;
     const std::size_t held = window_.size();
     window_.resize(held + kReadChunk);
     in_.read(window_.data() + held, static_cast<std::streamsize>(kReadChunk));
     window_.resize(held + static_cast<std::size_t>(in_.gcount()));
     if (!in_) end_ = true;
+    if (!started_) {
+        started_ = true;
+        if (std::string_view(window_).substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+            pos_ = kByteOrderMark.size();
+            consumed_ += pos_;
+        }
+    }
+}
+
+void TCsvStream::AddLines(CsvChunk& chunk, std::size_t begin, std::size_t end, std::size_t line) {
+    if (begin == end) return;
+    CsvChunk::Piece piece;
+    piece.lines = true;
+    piece.begin = chunk.text.size();
+    chunk.text.append(window_, begin, end - begin);
+    piece.end = chunk.text.size();
+    piece.line = line;
+    chunk.pieces.push_back(piece);
+}
+
+bool TCsvStream::NextChunk(CsvChunk& chunk, std::size_t maxRows, std::size_t maxBytes) {
+    chunk.Clear();
+    constexpr std::size_t kNone = std::string::npos;
+    std::size_t runStart = kNone, runLine = 0;
+    const auto endRun = [&] {
+        if (runStart != kNone) AddLines(chunk, runStart, pos_, runLine);
+        runStart = kNone;
+    };
+    while (chunk.rows < maxRows && chunk.bytes < maxBytes) {
+        if (pos_ == window_.size()) {
+            if (end_) break;
+            endRun();
+            Fill();
+            continue;
+        }
+        if (!quoteKnown_ || (quote_ != kNone && quote_ < pos_)) {
+            quote_ = window_.find('"', pos_);
+            quoteKnown_ = true;
+        }
+        const char* start = window_.data() + pos_;
+        const auto* lineBreak = static_cast<const char*>(std::memchr(start, '\n', window_.size() - pos_));
+        std::size_t lineEnd = lineBreak != nullptr ? static_cast<std::size_t>(lineBreak - window_.data()) + 1
+                                                   : (end_ ? window_.size() : kNone);
+        if (lineEnd == kNone && window_.size() - pos_ < kMaxRecordBytes) {
+            endRun();
+            Fill();  // the line goes on beyond the window
+            continue;
+        }
+        // A whole line of plain fields is a record as it stands: taken as bytes.
+        if (lineEnd != kNone && lineEnd - pos_ <= kMaxRecordBytes && (quote_ == kNone || quote_ >= lineEnd)) {
+            if (runStart == kNone) {
+                runStart = pos_;
+                runLine = line_;
+            }
+            chunk.bytes += lineEnd - pos_;
+            consumed_ += lineEnd - pos_;
+            pos_ = lineEnd;
+            if (lineBreak != nullptr) ++line_;
+            ++chunk.rows;
+            continue;
+        }
+        // Quotes (or a record too long): read field by field.
+        endRun();
+        const std::uint64_t before = consumed_;
+        chunk.records.emplace_back();
+        if (!Next(chunk.records.back())) {
+            chunk.records.pop_back();
+            break;
+        }
+        CsvChunk::Piece piece;
+        piece.record = chunk.records.size() - 1;
+        chunk.pieces.push_back(piece);
+        chunk.bytes += consumed_ - before;
+        ++chunk.rows;
+    }
+    endRun();
+    chunk.final = end_ && pos_ == window_.size();
+    return !chunk.pieces.empty();
 }
 
 void TCsvStream::SkipRestOfLine() {

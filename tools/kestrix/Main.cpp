@@ -27,11 +27,13 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include "Book.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Output.h"
 #include "Progress.h"
 #include "Reference.h"
 #include "Registration.h"
@@ -240,9 +242,9 @@ int Call(const std::vector<std::string>& args) {
     } else if (outcome.Succeeded()) {
         std::cout << FormatNumber(outcome.result) << '\n';
     } else if (outcome.fromMethod) {
-        std::cerr << "kestrix: " << description->name << ": " << DescribeFailure(outcome) << '\n';
+        std::cerr << "kestrix: " << description->name << ": " << Printable(DescribeFailure(outcome)) << '\n';
     } else {
-        std::cerr << "kestrix: call: " << outcome.description << " (see `kestrix help "
+        std::cerr << "kestrix: call: " << Printable(outcome.description) << " (see `kestrix help "
                   << (description != nullptr ? description->name : "methods") << "`)\n";
     }
     if (outcome.Succeeded()) return 0;
@@ -294,16 +296,6 @@ private:
     std::string line_;
 };
 
-// Opens -o's file; says why not, with the system's reason, when it cannot.
-bool OpenOutput(const std::string& output, std::ofstream& file) {
-    if (output.empty()) return true;
-    errno = 0;
-    file.open(output, std::ios::binary);
-    if (file) return true;
-    std::cerr << "kestrix: " << output << ": cannot be written" << Reason(errno) << '\n';
-    return false;
-}
-
 int Price(const std::vector<std::string>& args) {
     constexpr std::string_view kCommand = "price";
     std::string input, output;
@@ -333,25 +325,48 @@ int Price(const std::vector<std::string>& args) {
     if (input.empty()) return Usage(kCommand, "price needs a book");
 
     // The book is read as it is priced, never held whole: "-" reads stdin.
-    std::ifstream book;
+    const bool fromStdin = input == "-";
+    const FileIdentity book = fromStdin ? IdentifyDescriptor(STDIN_FILENO) : IdentifyPath(input);
+    if (!fromStdin && book.known && std::filesystem::is_directory(input)) {
+        std::cerr << "kestrix: " << input << ": is a directory, not a book\n";
+        return kUsage;
+    }
+    std::ifstream file;
     std::uint64_t size = 0;
-    if (input != "-") {
+    if (!fromStdin) {
         errno = 0;
-        book.open(input, std::ios::binary);
-        std::error_code error;
-        if (book && std::filesystem::is_directory(input, error)) errno = EISDIR;
-        if (!book || errno == EISDIR) {
+        file.open(input, std::ios::binary);
+        if (!file) {
             std::cerr << "kestrix: " << input << ": cannot be read" << Reason(errno) << '\n';
             return kUsage;
         }
-        if (std::filesystem::is_regular_file(input, error)) size = std::filesystem::file_size(input, error);
+        std::error_code error;
+        if (book.regular) size = std::filesystem::file_size(input, error);
         if (error) size = 0;
     }
-    std::istream& in = input == "-" ? std::cin : book;
-    const std::string inputName = input == "-" ? "stdin" : input;
+    std::istream& in = fromStdin ? std::cin : file;
+    const std::string inputName = fromStdin ? "stdin" : input;
 
-    std::ofstream file;
-    if (!OpenOutput(output, file)) return kUsage;
+    // Writing the priced book over the book itself would destroy it.
+    const std::string outputName = output.empty() ? "stdout" : output;
+    const FileIdentity target = output.empty() ? IdentifyDescriptor(STDOUT_FILENO) : IdentifyPath(output);
+    if (book.regular && target.Same(book)) {
+        std::cerr << "kestrix: the output " << outputName << " is the book " << inputName
+                  << " itself; write the priced book to another file\n";
+        return kUsage;
+    }
+    TOutputFile outputFile;
+    std::optional<std::ostream> toFile;
+    if (!output.empty()) {
+        std::string problem;
+        if (!outputFile.Open(output, problem)) {
+            std::cerr << "kestrix: " << problem << '\n';
+            return kUsage;
+        }
+        toFile.emplace(outputFile.Buffer());
+    }
+    std::ostream& out = toFile ? *toFile : std::cout;
+
     TObject object;
     if (object.get() == nullptr) {
         std::cerr << "kestrix: the Kestrix object could not be created\n";
@@ -367,7 +382,7 @@ int Price(const std::vector<std::string>& args) {
     std::ostream messages(&limit);
     const auto start = std::chrono::steady_clock::now();
     errno = 0;
-    const BookSummary summary = PriceBook(object.get(), in, inputName, output.empty() ? std::cout : file, messages,
+    const BookSummary summary = PriceBook(object.get(), in, inputName, out, messages,
                                           BookRun{threads, bar ? &*bar : nullptr, strict});
     messages.flush();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -383,16 +398,24 @@ int Price(const std::vector<std::string>& args) {
                   << summary.failed << " rejected by the library, " << summary.malformed << " unreadable; " << rate
                   << '\n';
     }
+    if (summary.outOfMemory) {
+        std::cerr << "kestrix: out of memory; the book was not priced to its end\n";
+        return kFailed;
+    }
+    // A failed write to stdout is reported when the command ends.
+    if (summary.outputFailed) {
+        if (toFile) ReportWriteFailure(output, static_cast<TDescriptorBuf*>(outputFile.Buffer())->Error());
+        return kFailed;
+    }
     if (summary.inputFailed) {
         std::cerr << "kestrix: " << inputName << ": reading failed" << Reason(errno) << '\n';
         return summary.readable ? kFailed : kUsage;
     }
     if (!summary.readable) return kUsage;
-    if (file.is_open()) {
-        errno = 0;
-        file.close();
-        if (!file) {
-            std::cerr << "kestrix: " << output << ": writing failed" << Reason(errno) << '\n';
+    if (toFile) {
+        int error = 0;
+        if (!outputFile.Commit(error)) {
+            ReportWriteFailure(output, error);
             return kFailed;
         }
     }
@@ -403,25 +426,37 @@ int SweepCommand(const std::vector<std::string>& args) {
     SweepRequest request;
     std::string problem;
     if (!ParseSweep(args, request, problem)) return Usage("sweep", problem);
-    std::ofstream file;
-    if (!OpenOutput(request.output, file)) return kUsage;
+    // -o is replaced only when the grid is complete, as price does.
+    TOutputFile outputFile;
+    std::optional<std::ostream> toFile;
+    if (!request.output.empty()) {
+        if (!outputFile.Open(request.output, problem)) {
+            std::cerr << "kestrix: " << problem << '\n';
+            return kUsage;
+        }
+        toFile.emplace(outputFile.Buffer());
+    }
     TObject object;
     if (object.get() == nullptr) {
         std::cerr << "kestrix: the Kestrix object could not be created\n";
         return kFailed;
     }
-    std::ostream& out = request.output.empty() ? std::cout : file;
+    std::ostream& out = toFile ? *toFile : std::cout;
     std::optional<TProgressBar> bar;
     if (IsTerminal(STDERR_FILENO) && (!request.output.empty() || !IsTerminal(STDOUT_FILENO))) {
         bar.emplace(std::cerr, request.Points());
     }
     const SweepSummary summary = Sweep(object.get(), request, out, std::cerr, bar ? &*bar : nullptr);
     if (summary.refused) return kUsage;
-    if (file.is_open()) {
-        errno = 0;
-        file.close();
-        if (!file) {
-            std::cerr << "kestrix: " << request.output << ": writing failed" << Reason(errno) << '\n';
+    // A failed write to stdout is reported when the command ends.
+    if (summary.outputFailed) {
+        if (toFile) ReportWriteFailure(request.output, static_cast<TDescriptorBuf*>(outputFile.Buffer())->Error());
+        return kFailed;
+    }
+    if (toFile) {
+        int error = 0;
+        if (!outputFile.Commit(error)) {
+            ReportWriteFailure(request.output, error);
             return kFailed;
         }
     }
@@ -472,10 +507,7 @@ int HelpCommand(const std::vector<std::string>& args) {
     return Usage("help", "no topic '" + args[0] + "'" + DidYouMean(args[0], topics));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> all(argv + 1, argv + argc);
+int Run(const std::vector<std::string>& all) {
     if (all.empty()) return Usage("", "no command");
     const std::string& command = all.front();
     const std::vector<std::string> rest(all.begin() + 1, all.end());
@@ -505,4 +537,31 @@ int main(int argc, char** argv) {
     if (command == "describe") return DescribeCommand(rest);
     if (command == "register" || command == "unregister") return RegisterCommand(rest, command == "unregister");
     return HelpCommand(rest);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Pricing threads allocate little (a batch's text now and then), but each
+    // would get an allocation arena of its own reserving 64 MB of address
+    // space: under a memory limit, many threads would run out for that alone.
+    mallopt(M_ARENA_MAX, 2);
+    // Every command writes stdout through a buffer that notices a failed
+    // write: a full disk or a closed pipe ends the command with status 1.
+    TDescriptorBuf output(STDOUT_FILENO);
+    std::streambuf* const original = std::cout.rdbuf(&output);
+    if (IsTerminal(STDOUT_FILENO)) std::cout << std::unitbuf;  // a person sees each line as it comes
+    int status = kFailed;
+    try {
+        status = Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::cerr << "kestrix: out of memory\n";
+    }
+    std::cout.flush();
+    std::cout.rdbuf(original);
+    if (output.Error() != 0) {
+        ReportWriteFailure("stdout", output.Error());
+        return kFailed;
+    }
+    return status;
 }

@@ -22,6 +22,8 @@ const char* Meaning(HRESULT hr) {
     if (hr == E_ACCESSDENIED) return "access to the registry file was denied";
     if (hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return "the registry file's folder cannot be made or reached";
     if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) return "the disk is full";
+    if (hr == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION)) return "another process holds the registry's lock";
+    if (hr == HRESULT_FROM_WIN32(ERROR_REGISTRY_QUOTA_LIMIT)) return "the registry file would grow too large";
     if (hr == REGDB_E_READREGDB) return "the registry file cannot be read";
     if (hr == REGDB_E_WRITEREGDB) return "the registry file cannot be written";
     return "failed";
@@ -33,6 +35,25 @@ std::string RegistryFile() {
     std::string text(path, SysStringLen(path));
     SysFreeString(path);
     return text;
+}
+
+// What the library said of its failure, as error information collected
+// through the runtime it exports; empty when it said nothing.
+std::string LibraryFailureText(void* library) {
+    const auto getErrorInfo = reinterpret_cast<HRESULT (*)(ULONG, IErrorInfo**)>(dlsym(library, "GetErrorInfo"));
+    const auto freeString = reinterpret_cast<void (*)(BSTR)>(dlsym(library, "SysFreeString"));
+    IErrorInfo* info = nullptr;
+    if (getErrorInfo == nullptr || freeString == nullptr || getErrorInfo(0, &info) != S_OK) return {};
+    BSTR description = nullptr;
+    std::string text;
+    if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) text = description;
+    freeString(description);
+    info->Release();
+    return text;
+}
+
+std::string Describe(HRESULT hr, std::string meaning) {
+    return FormatHResult(hr) + " " + meaning + " (registry: " + RegistryFile() + ")";
 }
 
 }  // namespace
@@ -69,9 +90,11 @@ HRESULT RegisterServer(const std::string& library, bool unregister, std::ostream
         return CO_E_ERRORINDLL;
     }
     const HRESULT hr = entry();
+    const std::string reason = FAILED(hr) ? LibraryFailureText(handle) : std::string();
     dlclose(handle);
     if (FAILED(hr)) {
-        err << "kestrix: " << entryName << " in " << library << " failed: " << DescribeRegistryFailure(hr) << '\n';
+        err << "kestrix: " << entryName << " in " << library << " failed: "
+            << (reason.empty() ? DescribeRegistryFailure(hr) : Describe(hr, reason)) << '\n';
     } else {
         out << entryName << " in " << library << " succeeded (registry: " << RegistryFile() << ")\n";
     }
@@ -88,7 +111,13 @@ IDispatch* CreateByProgId(const std::string& progId, HRESULT& hr) {
 }
 
 std::string DescribeRegistryFailure(HRESULT hr) {
-    return FormatHResult(hr) + " " + Meaning(hr) + " (registry: " + RegistryFile() + ")";
+    // The registry's own account of the failure, where it has one, names the
+    // file, folder or lock at fault.
+    BSTR text = nullptr;
+    std::string meaning = Meaning(hr);
+    if (RegistryFailureText(&text) == S_OK) meaning = std::string(text, SysStringLen(text));
+    SysFreeString(text);
+    return Describe(hr, meaning);
 }
 
 }  // namespace kestrix::cli

@@ -285,11 +285,11 @@ void PriceChunk(IDispatch* object, const SweepRequest& request, SweepChunk& chun
             } else if (!outcome.fromMethod) {
                 // The call itself is wrong (a name or a value the object cannot
                 // take), so no point can be priced.
-                chunk.refusal = outcome.description;
+                chunk.refusal = Printable(outcome.description);
                 return;
             } else {
                 chunk.messages += "kestrix: " + PointText(request.axes, index) + ", " + request.functions[f] + ": " +
-                                  DescribeFailure(outcome) + '\n';
+                                  Printable(DescribeFailure(outcome)) + '\n';
                 failed = true;
             }
             chunk.rows += f + 1 < request.functions.size() ? ',' : '\n';
@@ -355,14 +355,18 @@ SweepSummary Sweep(IDispatch* object, const SweepRequest& request, std::ostream&
                 headerWritten = true;
             }
             out << chunks[c].rows;
+            if (!out) {
+                summary.outputFailed = true;
+                break;
+            }
             errors << chunks[c].messages;
             summary.failures += chunks[c].failures;
             done += chunks[c].count;
         }
-        if (summary.refused) break;
+        if (summary.refused || summary.outputFailed) break;
         if (progress != nullptr) progress->Update(done, done);
     }
-    if (progress != nullptr && !summary.refused) progress->Finish(done, done);
+    if (progress != nullptr && !summary.refused && !summary.outputFailed) progress->Finish(done, done);
     for (std::size_t o = 1; o < objects.size(); ++o) objects[o]->Release();
     return summary;
 }

@@ -50,6 +50,7 @@ bool ReadThreads(const std::string& text, unsigned& threads);
 struct SweepSummary {
     bool refused = false;      // the object refused the call itself and the sweep stopped
     std::size_t failures = 0;  // points at which a function failed; their cells are empty
+    bool outputFailed = false;  // a write to `out` failed and the sweep stopped there
 };
 
 // Writes the grid as CSV, one column per axis and one per function, one row

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +76,8 @@ TEST(CsvStream, ReadsWhatParseCsvReadsAcrossChunkBoundaries) {
         ExpectSameRecords(Stream(text.substr(0, text.size() - 1)), ParseCsv(text.substr(0, text.size() - 1)));
         const std::string cr = text + "last\r";
         ExpectSameRecords(Stream(cr), ParseCsv(cr));
+        // A byte-order mark before the first record is not part of it.
+        ExpectSameRecords(Stream("\xEF\xBB\xBF" + text), ParseCsv(text));
     }
 }
 
@@ -91,7 +95,7 @@ TEST(CsvStream, AQuoteLeftOpenIsReportedWithinBoundedMemory) {
     const auto records = Stream(big);
     ASSERT_GE(records.size(), 3u);
     EXPECT_EQ(records[1].line, 2u);
-    EXPECT_EQ(records[1].error, "the record is longer than 1048576 bytes");
+    EXPECT_EQ(records[1].error, "a quote opened on line 2 is not closed within 1048576 bytes");
     EXPECT_EQ(records[2].line, 3u);
     EXPECT_EQ(records[2].fields, (std::vector<std::string>{"filler", "row"}));
     EXPECT_EQ(records.back().fields, (std::vector<std::string>{"last", "row"}));
@@ -454,9 +458,18 @@ struct CommandRun {
     std::string errors;
 };
 
-CommandRun RunKestrix(const std::vector<std::string>& args, bool terminal) {
+// How the command is started: stdout to a file (else the test's own), or to
+// a pipe nobody reads with SIGPIPE ignored, and an address-space limit.
+struct RunSetup {
+    bool terminal = false;
+    std::string stdoutPath;
+    bool closedPipe = false;
+    rlim_t addressSpace = RLIM_INFINITY;
+};
+
+CommandRun RunKestrix(const std::vector<std::string>& args, const RunSetup& setup) {
     int reader = -1, writer = -1;
-    if (terminal) {
+    if (setup.terminal) {
         if (openpty(&reader, &writer, nullptr, nullptr, nullptr) != 0) return {};
     } else {
         int ends[2];
@@ -472,6 +485,21 @@ CommandRun RunKestrix(const std::vector<std::string>& args, bool terminal) {
         dup2(writer, STDERR_FILENO);
         close(reader);
         close(writer);
+        if (!setup.stdoutPath.empty()) {
+            const int out = open(setup.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, STDOUT_FILENO);
+            close(out);
+        }
+        if (setup.closedPipe) {
+            int ends[2];
+            if (pipe(ends) != 0) _exit(127);
+            dup2(ends[1], STDOUT_FILENO);
+            close(ends[0]);
+            close(ends[1]);
+            signal(SIGPIPE, SIG_IGN);  // as some shells and job runners leave it
+        }
+        const rlimit limit{setup.addressSpace, setup.addressSpace};
+        setrlimit(RLIMIT_AS, &limit);
         execv(KESTRIX_COMMAND, argv.data());
         _exit(127);
     }
@@ -487,6 +515,12 @@ CommandRun RunKestrix(const std::vector<std::string>& args, bool terminal) {
     waitpid(child, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+CommandRun RunKestrix(const std::vector<std::string>& args, bool terminal) {
+    RunSetup setup;
+    setup.terminal = terminal;
+    return RunKestrix(args, setup);
 }
 
 std::string ReadFile(const std::filesystem::path& path) {
@@ -606,7 +640,7 @@ TEST(CommandLine, MistakesAndHelpAcrossCommands) {
         {{"prcie"}, 2, "kestrix: unknown command 'prcie'; did you mean price? (see `kestrix help`)\n"},
         {{"price"}, 2, "kestrix: price: price needs a book (see `kestrix price --help`)\n"},
         {{"price", dir + "/missing.csv"}, 2, "missing.csv: cannot be read: No such file or directory\n"},
-        {{"price", dir}, 2, ": cannot be read: Is a directory\n"},
+        {{"price", dir}, 2, ": is a directory, not a book\n"},
         {{"price", dir + "/heston.csv", "-o", dir + "/no/such/out.csv"}, 2,
          "out.csv: cannot be written: No such file or directory\n"},
         // An unknown method, parameter or member: 2 on the command line, in
@@ -640,6 +674,205 @@ TEST(CommandLine, MistakesAndHelpAcrossCommands) {
         }
     }
     std::filesystem::remove_all(dir);
+}
+
+// The sanitizers reserve terabytes of address space: a limit on it is no test there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+bool AnyTemporaryLeft(const std::filesystem::path& dir) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().filename().string().find(".kestrix-") != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST_F(PriceCommand, TheBookAndAnEarlierOutputAreNeverLost) {
+    const std::string book = (dir / "book.csv").string(), link = (dir / "link.csv").string();
+    const std::string earlier = (dir / "earlier.csv").string(), noHeader = (dir / "no-header.csv").string();
+    std::filesystem::create_symlink(dir / "book.csv", link);
+    std::ofstream(earlier) << "earlier output\n";
+    std::ofstream(noHeader) << "AssetPrice\n1\n";
+    const auto itself = [](const std::string& output, const std::string& input) {
+        return "kestrix: the output " + output + " is the book " + input +
+               " itself; write the priced book to another file\n";
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string errors;
+    } refused[] = {
+        {{"price", book, "-o", book}, itself(book, book)},
+        {{"price", link, "-o", book}, itself(book, link)},
+        {{"price", book, "-o", link}, itself(link, book)},
+        {{"price", noHeader, "-o", earlier}, noHeader + ":1: there is no Method column\n"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.args[1] + " -o " + c.args[3]);
+        const CommandRun run = RunKestrix(c.args, false);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.errors, c.errors);
+        EXPECT_EQ(ReadFile(book), this->book.text);
+        EXPECT_EQ(ReadFile(earlier), "earlier output\n");
+    }
+    EXPECT_FALSE(AnyTemporaryLeft(dir));
+
+    // Through a link the target is replaced, keeping its permissions, and the link stays.
+    const CommandRun single = Price(1, "single.csv", false);
+    std::filesystem::permissions(earlier, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                              std::filesystem::perms::group_read);
+    std::filesystem::create_symlink(earlier, dir / "to-earlier.csv");
+    EXPECT_EQ(Price(1, "to-earlier.csv", false).status, single.status);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "to-earlier.csv"));
+    EXPECT_EQ(ReadFile(earlier), ReadFile(dir / "single.csv"));
+    EXPECT_EQ(std::filesystem::status(earlier).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_FALSE(AnyTemporaryLeft(dir));
+}
+
+TEST_F(PriceCommand, AnInterruptedRunLeavesTheEarlierOutput) {
+    const std::string output = (dir / "earlier.csv").string();
+    std::ofstream(output) << "earlier output\n";
+    // The book comes down a pipe kept open, so the run is surely in progress
+    // when it is stopped.
+    int book[2];
+    ASSERT_EQ(pipe(book), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(book[0], STDIN_FILENO);
+        close(book[0]);
+        close(book[1]);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDERR_FILENO);
+        execl(KESTRIX_COMMAND, KESTRIX_COMMAND, "price", "-", "-o", output.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(book[0]);
+    const std::string rows = this->book.text.substr(0, 20000);
+    ASSERT_EQ(write(book[1], rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+    // Wait until the temporary output exists, then stop the run.
+    for (int i = 0; i < 500 && !AnyTemporaryLeft(dir); ++i) usleep(10'000);
+    EXPECT_TRUE(AnyTemporaryLeft(dir));
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(book[1]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(ReadFile(output), "earlier output\n");
+    EXPECT_FALSE(AnyTemporaryLeft(dir));
+}
+
+std::size_t LastReportedLine(const std::string& errors) {
+    std::size_t last = 0;
+    std::istringstream lines(errors);
+    for (std::string message; std::getline(lines, message);) {
+        const auto colon = message.find(".csv:");
+        if (colon != std::string::npos) std::from_chars(message.data() + colon + 5, message.data() + message.size(), last);
+    }
+    return last;
+}
+
+TEST_F(PriceCommand, AFailedWriteEndsEveryCommand) {
+    const std::string book = (dir / "book.csv").string();
+    const std::string full = "kestrix: stdout: writing failed: No space left on device\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string errorsEnd;
+    } cases[] = {
+        {{"price", book, "--threads", "2"}, full},
+        {{"price", book, "-o", "/dev/full"}, "kestrix: /dev/full: writing failed: No space left on device\n"},
+        {{"call", "GenBS", "ExerciseType=European", "OptionType=CallOption", "OptionFunction=Theoretical",
+          "AssetPrice=100", "StrikePrice=100", "TimeExpire=1", "Volatility=0.2", "InterestRate=0.05", "YieldRate=0"},
+         full},
+        {{"sweep", "GenBS", "ExerciseType=European", "OptionType=CallOption", "StrikePrice=100", "TimeExpire=1",
+          "Volatility=0.2", "InterestRate=0.05", "YieldRate=0", "--vary", "AssetPrice=50:150:1000"},
+         full},
+        {{"describe"}, full},
+        {{"register"}, full},
+        {{"unregister"}, full},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        RunSetup setup;
+        setup.stdoutPath = "/dev/full";
+        const CommandRun run = RunKestrix(c.args, setup);
+        EXPECT_EQ(run.status, 1);
+        ASSERT_GE(run.errors.size(), c.errorsEnd.size()) << run.errors;
+        EXPECT_EQ(run.errors.substr(run.errors.size() - c.errorsEnd.size()), c.errorsEnd);
+        // Rows stop at the first failed write: the book's last rows are never reached.
+        if (c.args[0] == "price") {
+            EXPECT_LT(LastReportedLine(run.errors), this->book.malformedLines.back());
+        }
+    }
+
+    // A reader that went away ends the run at once and without a word.
+    RunSetup closed;
+    closed.closedPipe = true;
+    const CommandRun run = RunKestrix({"price", book, "--threads", "2"}, closed);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.errors.find("writing failed"), std::string::npos);
+    EXPECT_LT(LastReportedLine(run.errors), this->book.malformedLines.back());
+}
+
+TEST_F(PriceCommand, RowsOfAMillionCellsTakeLittleMemory) {
+    if (kSanitized) GTEST_SKIP() << "an address-space limit";
+    // 16 rows of a request followed by a million empty cells: 16 MB of book.
+    const std::string row = "GenBS,European,CallOption,Theoretical,100,100,1,0.2,0.05,0,,Years" +
+                            std::string(1'048'476, ',') + "\n";
+    {
+        std::ofstream wide(dir / "wide.csv", std::ios::binary);
+        wide << "Method,ExerciseType,OptionType,OptionFunction,AssetPrice,StrikePrice,TimeExpire,Volatility,"
+                "InterestRate,YieldRate,MarketPrice,TimeFormat\n";
+        for (int r = 0; r < 16; ++r) wide << row;
+    }
+    RunSetup limited;
+    limited.addressSpace = rlim_t{256} << 20;
+    const CommandRun run =
+        RunKestrix({"price", (dir / "wide.csv").string(), "-o", (dir / "wide-priced.csv").string(), "--threads", "2"},
+                   limited);
+    EXPECT_EQ(run.status, 1);
+    const std::string message = ": the row has 1048488 cells, the header 12\n";
+    std::size_t reports = 0;
+    for (auto at = run.errors.find(message); at != std::string::npos; at = run.errors.find(message, at + 1)) {
+        ++reports;
+    }
+    EXPECT_EQ(reports, 16u) << run.errors.substr(0, 300);
+    EXPECT_EQ(ParseCsv(ReadFile(dir / "wide-priced.csv")).size(), 17u);
+}
+
+TEST_F(PriceCommand, ThreadsTheSystemWillNotStartAreDoneWithout) {
+    if (kSanitized) GTEST_SKIP() << "an address-space limit";
+    const CommandRun single = Price(1, "single.csv", false);
+    // 256 threads' stacks alone are more than the limit.
+    RunSetup limited;
+    limited.addressSpace = rlim_t{1} << 30;
+    const CommandRun run = RunKestrix(
+        {"price", (dir / "book.csv").string(), "-o", (dir / "many.csv").string(), "--threads", "256"}, limited);
+    // Said once, before the rows' reports.
+    EXPECT_EQ(run.errors.find("kestrix: 256 pricing threads could not be started; the book is priced on "), 0u)
+        << run.errors.substr(0, 300);
+    const std::string rows = run.errors.substr(run.errors.find('\n') + 1);
+    const std::string outOfMemory = "kestrix: out of memory; the book was not priced to its end\n";
+    if (rows.size() >= outOfMemory.size() && rows.substr(rows.size() - outOfMemory.size()) == outOfMemory) {
+        // So close to the limit the work itself may find no memory: then it
+        // says so, and nothing half-done takes the output's place.
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(std::filesystem::exists(dir / "many.csv"));
+    } else {
+        EXPECT_EQ(run.status, single.status);
+        EXPECT_EQ(rows, single.errors);
+        EXPECT_EQ(ReadFile(dir / "many.csv"), ReadFile(dir / "single.csv"));
+    }
+    EXPECT_FALSE(AnyTemporaryLeft(dir));
+}
+
+TEST_F(PriceCommand, ADirectoryIsNoBook) {
+    const CommandRun run = RunKestrix({"price", dir.string()}, false);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.errors, "kestrix: " + dir.string() + ": is a directory, not a book\n");
 }
 
 }  // namespace

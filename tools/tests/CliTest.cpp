@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <fstream>
 #include <sstream>
 
@@ -157,6 +160,59 @@ TEST_F(HostCall, RefusedCallsNameTheArgumentAtFault) {
     }
 }
 
+TEST_F(HostCall, ShapedCallsAnswerAsCallsByText) {
+    // Random cells of every kind a book may hold: whatever the caller passes
+    // as a number must be what the object reads from the text.
+    std::mt19937 random(7);
+    const auto decimal = [&random] {
+        std::string text = random() % 4 == 0 ? "-" : "";
+        const int whole = static_cast<int>(random() % 9), fraction = static_cast<int>(random() % 12);
+        for (int i = 0; i < whole; ++i) text += static_cast<char>('0' + random() % 10);
+        if (random() % 3 != 0) text += '.';
+        for (int i = 0; i < fraction; ++i) text += static_cast<char>('0' + random() % 10);
+        if (random() % 8 == 0) text += "e" + std::to_string(static_cast<int>(random() % 40) - 20);
+        return text;
+    };
+    const char* odd[] = {"+5", " 7", "0x10", "nan", "inf", "1e999", "1e-400", "5.", ".5", "-0", "--1", "1,5",
+                         "2147483648", "-2147483648", "2.5", "0.1e1", "Straddle", "putoption", "3", "Years", "9"};
+    const char* names[] = {"ExerciseType", "OptionType", "OptionFunction", "AssetPrice", "StrikePrice",
+                           "TimeExpire", "Volatility", "InterestRate", "YieldRate", "TimeFormat", "DividendAmount"};
+    const char* members[][3] = {{"European", "american", "1"}, {"CallOption", "PUTOPTION", "2"},
+                                {"Theoretical", "Delta", "Gamma"}};
+    TCaller caller(object);
+    std::size_t priced = 0;
+    for (int r = 0; r < 10000; ++r) {
+        std::vector<std::string> texts;
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            if (i < 3) {
+                texts.push_back(random() % 20 == 0 ? odd[random() % std::size(odd)] : members[i][random() % 3]);
+            } else if (i == 9) {
+                texts.push_back(random() % 2 == 0 ? "Years" : odd[random() % std::size(odd)]);
+            } else {
+                texts.push_back(random() % 30 == 0 ? odd[random() % std::size(odd)] : decimal());
+            }
+        }
+        // Every name (known by its key), or some of them: more lists than the caller remembers.
+        const bool all = random() % 2 == 0;
+        std::vector<std::string_view> nameViews, values;
+        std::vector<NamedValue> args;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            if (!all && random() % 4 == 0) continue;
+            nameViews.push_back(names[i]);
+            values.push_back(texts[i]);
+            args.push_back({names[i], texts[i]});
+        }
+        const Outcome byText = CallMethod(object, "GenBS", args);
+        const Outcome shaped = caller.Call("GenBS", nameViews, values, all ? 1 : 0);
+        ASSERT_EQ(shaped.hr, byText.hr) << r;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(shaped.result), std::bit_cast<std::uint64_t>(byText.result)) << r;
+        ASSERT_EQ(shaped.description, byText.description) << r;
+        ASSERT_EQ(shaped.fromMethod, byText.fromMethod) << r;
+        priced += byText.Succeeded() ? 1 : 0;
+    }
+    EXPECT_GT(priced, 150u);  // the comparison covered answers, not only refusals
+}
+
 TEST_F(HostCall, PricesABookRowByRow) {
     const std::string book =
         "strikeprice, METHOD ,OptionType,OptionFunction,AssetPrice,TimeExpire,Volatility,InterestRate,YieldRate,"
@@ -243,6 +299,58 @@ TEST_F(HostCall, BooksCarryColumnsThatAreNoParameter) {
     EXPECT_FALSE(PriceBook(object, in, "t.csv", none, refused, BookRun{1, nullptr, true}).readable);
     EXPECT_EQ(refused.str(), "t.csv:1: 'TradeId' is not a parameter of any method (--strict)\n");
     EXPECT_EQ(none.str(), "");
+}
+
+TEST_F(HostCall, BooksOfOddBytesGetClearAnswers) {
+    const std::string header = "Method,OptionType,OptionFunction,AssetPrice,StrikePrice,TimeExpire,Volatility,"
+                               "InterestRate,YieldRate,ExerciseType";
+    const std::string row = "PutOption,Theoretical,100,100,1,0.2,0.05,0,European";
+    const struct {
+        std::string book;
+        std::string errors;
+        std::string lastRowEnd;  // the end of the output's last line
+    } cases[] = {
+        // A spreadsheet's "CSV UTF-8" begins with a byte-order mark.
+        {"\xEF\xBB\xBF" + header + "\nGenBS," + row + "\n", "", ",0x00000000,\n"},
+        // NUL bytes are shown, not written, in messages and Description cells.
+        {header + "\nGen" + std::string(1, '\0') + "BS," + row + "\n",
+         "t.csv:2: unknown method 'Gen\\0BS'; did you mean GenBS?\n",
+         ",0x80020006,unknown method 'Gen\\0BS'; did you mean GenBS?\n"},
+        {"Method,Volatilt" + std::string(1, '\0') + "\nGenBS,1\n",
+         "t.csv:1: 'Volatilt\\0' is not a parameter of any method; did you mean Volatility?\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.errors);
+        std::ostringstream out, errors;
+        PriceBook(object, c.book, "t.csv", out, errors);
+        EXPECT_EQ(errors.str(), c.errors);
+        const std::string text = out.str();
+        if (c.lastRowEnd.empty()) {
+            EXPECT_EQ(text, "");
+            continue;
+        }
+        EXPECT_EQ(text.substr(0, header.size() + 1), header + ",");
+        ASSERT_GE(text.size(), c.lastRowEnd.size());
+        EXPECT_EQ(text.substr(text.size() - c.lastRowEnd.size()), c.lastRowEnd);
+    }
+}
+
+TEST(JsonOutcome, StaysValidJsonWhateverTheBytes) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},  // kept as written
+        {"\xFF\xFE", "\\u00FF\\u00FE"},                                   // no UTF-8 at all
+        {"\xC3(", "\\u00C3("},                                            // a sequence cut short
+        {"\xC0\xAF \xED\xA0\x80", "\\u00C0\\u00AF \\u00ED\\u00A0\\u0080"},  // overlong, a surrogate
+        {"\xF4\x90\x80\x80", "\\u00F4\\u0090\\u0080\\u0080"},               // beyond U+10FFFF
+        {std::string("a\0b\x7F", 4), "a\\u0000b\x7F"},
+    };
+    for (const auto& [text, escaped] : cases) {
+        Outcome outcome;
+        outcome.hr = DISP_E_TYPEMISMATCH;
+        outcome.description = text;
+        EXPECT_EQ(JsonOutcome(outcome), "{\"hresult\":\"0x80020005\",\"description\":\"" + escaped +
+                                            "\",\"helpFile\":null,\"helpContext\":0,\"source\":null}");
+    }
 }
 
 TEST(Describe, PrintsTheLibraryOrOneMethod) {

@@ -81,11 +81,7 @@ public:
         return TOptionsImpl::CreateInstance(outer, riid, object);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            LockModule();
-        } else {
-            UnlockModule();
-        }
+        kestrix::LockServer(lock != 0);
         return S_OK;
     }
 };
