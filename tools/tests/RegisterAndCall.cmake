@@ -64,7 +64,7 @@ run(0 call --progid Quantora.Kestrix ${put})
 # A registry naming the library by a bare name, which the loader would search
 # for: the object is not created.
 file(READ ${REGISTRY} registered)
-string(REGEX REPLACE "@=\"/[^\"]*/libkestrix\\.so\"" "@=\"libkestrix.so\"" planted "${registered}")
+string(REGEX REPLACE "@=\"/[^\"]*/libkestrix\\.so[.0-9]*\"" "@=\"libkestrix.so\"" planted "${registered}")
 file(WRITE ${REGISTRY} "${planted}")
 run(1 call --progid Quantora.Kestrix ${put})
 if(NOT err MATCHES "0x80070005 the registered library \"libkestrix.so\" is not a full path")
