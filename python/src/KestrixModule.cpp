@@ -1,6 +1,6 @@
 // kestrix._kestrix: the compiled half of the Python package. It hands the
 // type library to Python (which derives the functions and enumerations from
-// it) and prices whole arrays of requests through IDispatch::Invoke on one
+// it) and prices whole arrays of requests through the function table of one
 // object per pricing thread, with the interpreter lock released.
 
 #include <pybind11/numpy.h>
@@ -26,9 +26,13 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "BookBytes.h"
+#include "automation/Kestrix.h"
 #include "automation/OptionsImpl.h"
 #include "kestrix/version.hpp"
 #include "automation/TypeLibrary.h"
@@ -138,9 +142,51 @@ struct Failure {
 
 std::string Take(BSTR text) { return text == nullptr ? std::string() : std::string(text, SysStringLen(text)); }
 
+// A method of IKestrix called through the object's function table with the
+// arguments of one element, read from their VARIANTs (parameter i at
+// args[count - 1 - i], the order Invoke takes them in): what Invoke does with
+// typed arguments, without converting them again on every element.
+using DirectCall = HRESULT (*)(kestrix::IKestrix*, const VARIANT*, std::size_t, double*);
+
+template <typename P>
+P Argument(const VARIANT& arg) {
+    if constexpr (std::is_same_v<P, double>) {
+        return arg.dblVal;
+    } else {
+        return static_cast<P>(arg.lVal);
+    }
+}
+
+template <auto Fn>
+HRESULT CallDirect(kestrix::IKestrix* object, const VARIANT* args, std::size_t count, double* result) {
+    return [&]<typename... P>(HRESULT (kestrix::IKestrix::*fn)(P...)) {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return (object->*fn)(Argument<std::tuple_element_t<I, std::tuple<P...>>>(args[count - 1 - I])..., result);
+        }(std::make_index_sequence<sizeof...(P) - 1>{});
+    }(Fn);
+}
+
+DirectCall FindDirectCall(std::string_view name) {
+    using kestrix::IKestrix;
+    static constexpr std::pair<std::string_view, DirectCall> kCalls[] = {
+        {"GenBS", &CallDirect<&IKestrix::GenBS>},
+        {"FrenchBS", &CallDirect<&IKestrix::FrenchBS>},
+        {"Binomial", &CallDirect<&IKestrix::Binomial>},
+        {"Whaley", &CallDirect<&IKestrix::Whaley>},
+        {"BSAmerican", &CallDirect<&IKestrix::BSAmerican>},
+        {"JumpDiffusion", &CallDirect<&IKestrix::JumpDiffusion>},
+        {"AmericanCall", &CallDirect<&IKestrix::AmericanCall>},
+        {"Eurodollar", &CallDirect<&IKestrix::Eurodollar>},
+    };
+    for (const auto& [method, call] : kCalls) {
+        if (method == name) return call;
+    }
+    return nullptr;
+}
+
 // Releases an object when its owner ends, however it ends.
 struct ObjectHolder {
-    IDispatch* object = nullptr;
+    kestrix::IKestrix* object = nullptr;
     ObjectHolder() = default;
     ObjectHolder(const ObjectHolder&) = delete;
     ObjectHolder& operator=(const ObjectHolder&) = delete;
@@ -156,9 +202,9 @@ struct ObjectHolder {
 // dropped only with the interpreter lock held (ReleaseAbandoned).
 struct Job {
     const MethodDescription* method = nullptr;
-    DISPID dispid = 0;
+    DirectCall call = nullptr;  // the method's entry in the function table
     std::size_t count = 0;  // the method's parameters
-    std::vector<VARIANT> argumentTemplate;  // the omitted ones marked, the given ones typed
+    std::vector<VARIANT> argumentTemplate;  // typed; the omitted ones 0, as the object reads them
     std::vector<Operand> given;
     std::vector<py::ssize_t> shape;
     py::ssize_t total = 0;
@@ -213,7 +259,8 @@ using JobPtr = std::unique_ptr<Job, JobDropper>;
 // Prices elements [begin, end) on `object`, stopping at the first failure
 // (unless failures are NaN) or once an earlier element is known to fail.
 // Returns false when it stopped at a failure of its own.
-bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssize_t begin, py::ssize_t end) {
+bool PriceBlock(Job& job, kestrix::IKestrix* object, std::vector<VARIANT>& args, py::ssize_t begin,
+                py::ssize_t end) {
     const std::size_t ndim = job.shape.size();
     std::vector<py::ssize_t> position(ndim, 0);
     std::vector<py::ssize_t> offsets(job.given.size(), 0);
@@ -228,7 +275,6 @@ bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssi
             if (job.given[k].tooLarge != nullptr) maskOffsets[k] += position[d] * job.given[k].tooLargeStrides[d];
         }
     }
-    DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(job.count), 0};
     for (py::ssize_t element = begin; element < end; ++element) {
         if (job.cancelled.load(std::memory_order_relaxed)) return true;
         if (job.codes == nullptr && element > job.firstFailure.load(std::memory_order_relaxed)) return true;
@@ -250,21 +296,11 @@ bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssi
         }
         HRESULT hr = S_OK;
         double value = 0;
-        EXCEPINFO excepInfo{};
-        bool fromMethod = false;
         if (unheld != nullptr) {
             // As the object answers an argument it cannot convert to a double.
             hr = DISP_E_OVERFLOW;
         } else {
-            VARIANT result;
-            VariantInit(&result);
-            UINT argErr = 0;
-            hr = object->Invoke(job.dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                                &excepInfo, &argErr);
-            fromMethod = hr == DISP_E_EXCEPTION;
-            if (fromMethod) hr = excepInfo.scode;
-            if (SUCCEEDED(hr)) value = result.vt == VT_R8 ? result.dblVal : 0.0;
-            VariantClear(&result);
+            hr = job.call(object, args.data(), job.count, &value);
         }
         if (SUCCEEDED(hr)) {
             job.out[element] = value;
@@ -281,17 +317,28 @@ bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssi
                 failure.argument = name;
                 failure.description =
                     std::string(name) + (unheldMark == 1 ? " is too large for a double" : " is too close to 0 for a double");
-            } else if (fromMethod) {
-                failure.description = Take(excepInfo.bstrDescription);
-                failure.helpFile = Take(excepInfo.bstrHelpFile);
-                failure.helpContext = excepInfo.dwHelpContext;
-                if (excepInfo.bstrSource != nullptr) failure.source = Take(excepInfo.bstrSource);
             } else {
-                // Arguments are converted before the call, so this means
-                // the object itself turned the call away.
-                failure.description = std::string("the object refused the call to ") + job.method->name;
+                // The error information the method left for its caller.
+                IErrorInfo* errorInfo = nullptr;
+                if (GetErrorInfo(0, &errorInfo) == S_OK) {
+                    BSTR text = nullptr;
+                    errorInfo->GetDescription(&text);
+                    failure.description = Take(text);
+                    SysFreeString(text);
+                    text = nullptr;
+                    errorInfo->GetHelpFile(&text);
+                    failure.helpFile = Take(text);
+                    SysFreeString(text);
+                    errorInfo->GetHelpContext(&failure.helpContext);
+                    text = nullptr;
+                    errorInfo->GetSource(&text);
+                    if (text != nullptr) failure.source = Take(text);
+                    SysFreeString(text);
+                    errorInfo->Release();
+                } else {
+                    failure.description = std::string("the object refused the call to ") + job.method->name;
+                }
             }
-            ClearExcepInfo(&excepInfo);
             py::ssize_t known = job.firstFailure.load();
             while (element < known && !job.firstFailure.compare_exchange_weak(known, element)) {
             }
@@ -299,7 +346,11 @@ bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssi
             if (!job.failure || element < job.failure->index) job.failure = std::move(failure);
             return false;
         }
-        ClearExcepInfo(&excepInfo);
+        if (FAILED(hr) && unheld == nullptr) {
+            // Failures marked NaN leave their error information unread.
+            IErrorInfo* errorInfo = nullptr;
+            if (GetErrorInfo(0, &errorInfo) == S_OK) errorInfo->Release();
+        }
 
         // Next element in C order.
         for (std::size_t d = ndim; d-- > 0;) {
@@ -322,7 +373,8 @@ bool PriceBlock(Job& job, IDispatch* object, std::vector<VARIANT>& args, py::ssi
 void PriceBlocks(Job& job) {
     std::vector<VARIANT> args = job.argumentTemplate;
     ObjectHolder holder;
-    if (FAILED(kestrix::TOptionsImpl::CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&holder.object)))) {
+    if (FAILED(kestrix::TOptionsImpl::CreateInstance(nullptr, kestrix::IID_IKestrix,
+                                                     reinterpret_cast<void**>(&holder.object)))) {
         const std::lock_guard<std::mutex> lock(job.mutex);
         job.startError = "the Kestrix object could not be created";
         job.cancelled = true;
@@ -374,7 +426,8 @@ py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure, const
 
     JobPtr job(new Job);
     job->method = method;
-    job->dispid = dispid;
+    job->call = FindDirectCall(method->name);
+    if (job->call == nullptr) throw py::value_error(std::string("no function-table entry for ") + method->name);
     job->count = count;
     const auto hold = [&](py::handle object) {
         job->references.push_back(object.inc_ref().ptr());
@@ -390,13 +443,18 @@ py::tuple Call(DISPID dispid, const py::list& operands, bool nanOnFailure, const
         VARIANT& slot = job->argumentTemplate[count - 1 - i];
         VariantInit(&slot);
         const py::handle operand = operands[i];
+        const bool isDouble = param.kind == ParamKind::Double;
         if (operand.is_none()) {
             if (!param.optional) throw py::type_error(std::string(param.name) + " is required");
-            slot.vt = VT_ERROR;
-            slot.scode = DISP_E_PARAMNOTFOUND;
+            // Omitted: the object reads 0.
+            slot.vt = isDouble ? VT_R8 : VT_I4;
+            if (isDouble) {
+                slot.dblVal = 0;
+            } else {
+                slot.lVal = 0;
+            }
             continue;
         }
-        const bool isDouble = param.kind == ParamKind::Double;
         const bool rightType = isDouble ? py::isinstance<py::array_t<double>>(operand)
                                         : py::isinstance<py::array_t<std::int32_t>>(operand);
         if (!rightType) {

@@ -41,6 +41,12 @@ install)
         fail "the soname is '$soname'"
     "$prefix/bin/kestrix" call GenBS ExerciseType=European OptionType=CallOption OptionFunction=Theoretical \
         AssetPrice=100 StrikePrice=100 TimeExpire=1 Volatility=0.2 InterestRate=0.05 YieldRate=0 TimeFormat=Years
+    # The installed command registers the installed library (the server
+    # records the file itself, its links resolved).
+    export KESTRIX_REGISTRY="$work/registry/registry"
+    rm -rf "$work/registry"
+    "$prefix/bin/kestrix" register
+    grep -qxF "@=\"$(realpath "$library")\"" "$KESTRIX_REGISTRY" || fail "the registered library's path"
     ;;
 
 cmake)

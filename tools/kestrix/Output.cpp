@@ -120,8 +120,10 @@ bool TOutputFile::Open(const std::string& path, std::string& problem) {
         problem = path + ": is a directory";
         return false;
     }
+    int openError = 0;
     if (exists && !S_ISREG(status.st_mode)) {
         fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+        openError = errno;
     } else {
         const auto slash = target_.rfind('/');
         const std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
@@ -132,7 +134,14 @@ bool TOutputFile::Open(const std::string& path, std::string& problem) {
             temporary_.clear();
             return false;
         }
+        // A signal between the file's making and the handler's setting would
+        // leave the file behind: it waits until the handler is set.
+        sigset_t ending, previous;
+        sigemptyset(&ending);
+        for (const int signal : kEndingSignals) sigaddset(&ending, signal);
+        sigprocmask(SIG_BLOCK, &ending, &previous);
         fd_ = mkstemp(temporary_.data());
+        openError = errno;
         if (fd_ >= 0) {
             // The replacement keeps the permissions of the file it replaces, or
             // takes those a new file gets.
@@ -151,9 +160,10 @@ bool TOutputFile::Open(const std::string& path, std::string& problem) {
         } else {
             temporary_.clear();
         }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
     }
     if (fd_ < 0) {
-        problem = path + ": cannot be written: " + std::strerror(errno);
+        problem = path + ": cannot be written: " + std::strerror(openError);
         return false;
     }
     buffer_ = new TDescriptorBuf(fd_);

@@ -66,8 +66,8 @@ std::string DefaultServerLibrary() {
 #ifdef KESTRIX_INSTALLED_LIBRARY
     // Installed, the command is in bin/ and the library in lib/.
     if (!std::filesystem::exists(beside, error)) {
-        const auto installed = std::filesystem::weakly_canonical(self.parent_path() / KESTRIX_INSTALLED_LIBRARY, error);
-        if (!error && std::filesystem::exists(installed, error)) return installed.string();
+        const auto installed = (self.parent_path() / KESTRIX_INSTALLED_LIBRARY).lexically_normal();
+        if (std::filesystem::exists(installed, error)) return installed.string();
     }
 #endif
     return beside.string();
