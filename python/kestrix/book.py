@@ -18,7 +18,10 @@ error text, a row that makes no request (no or an unknown method, a value in a
 column its method has no parameter for, a required parameter left out, a cell
 that is not a value of its parameter's type) the text the command gives it.
 Rows are grouped by method and each group is priced by one vectorised call;
-the rows keep their order and index.
+the rows keep their order and index. Columns that are no parameter
+(``TradeId``, ``Comment``) are carried through untouched; one named close to a
+parameter (``Volatilty``) is refused as a misspelling, and ``strict=True``
+refuses them all.
 
 A book that is still CSV bytes need not become a DataFrame at all:
 ``price_csv`` hands the bytes to the command's own book pricer and returns the
@@ -53,6 +56,8 @@ DISP_E_PARAMNOTOPTIONAL = _signed(0x8002000F)
 
 _METHODS = {name.lower(): method for name, method in kestrix.METHODS.items()}
 _PARAMETER_NAMES = {param.name.lower() for method in kestrix.METHODS.values() for param in method.params}
+# Every parameter name once, in the order first declared.
+_ALL_PARAMETERS = list(dict.fromkeys(param.name for method in kestrix.METHODS.values() for param in method.params))
 _TYPE_NAMES = {"double": "a double", "int": "an integer", "enum": "a number"}
 
 
@@ -60,12 +65,20 @@ def _blank_trimmed(name) -> str:
     return str(name).strip(" \t")
 
 
-def book_columns(columns) -> int:
+def _carried(columns) -> set:
+    """The positions of the columns that are no parameter and no Method column: carried through untouched."""
+    return {position for position, label in enumerate(columns)
+            if _blank_trimmed(label).lower() not in _PARAMETER_NAMES | {"method"}}
+
+
+def book_columns(columns, strict: bool = False) -> int:
     """Checks that the column labels make a book; returns the position of the Method column.
 
-    Raises ValueError, with the text ``kestrix price`` gives such a header,
-    for a label that appears twice (in any letter case), one that is no
-    method's parameter, or a missing Method column.
+    Columns that are no parameter (``TradeId``, ``Comment``) are carried through
+    untouched, unless ``strict``. Raises ValueError, with the text ``kestrix
+    price`` gives such a header, for a label that appears twice (in any letter
+    case), one named close to a parameter (a likely misspelling: "did you
+    mean"), any other label with ``strict``, or a missing Method column.
     """
     seen = set()
     method_at = None
@@ -77,15 +90,17 @@ def book_columns(columns) -> int:
         if name.lower() == "method":
             method_at = position
         elif name.lower() not in _PARAMETER_NAMES:
-            raise ValueError(f"'{name}' is not a parameter of any method")
+            suggestion = kestrix._did_you_mean(name, _ALL_PARAMETERS + ["Method"])
+            if suggestion or strict:
+                raise ValueError(f"'{name}' is not a parameter of any method" + (" (strict)" if strict else suggestion))
     if method_at is None:
         raise ValueError("there is no Method column")
     return method_at
 
 
-def priced_meta(frame: pd.DataFrame) -> pd.DataFrame:
+def priced_meta(frame: pd.DataFrame, strict: bool = False) -> pd.DataFrame:
     """An empty frame shaped like ``price_book(frame)``: the book's columns and the three result columns."""
-    book_columns(frame.columns)
+    book_columns(frame.columns, strict)
     meta = frame.iloc[:0].copy()
     for name, dtype in zip(RESULT_COLUMNS, ("float64", "object", "object")):
         meta[name] = pd.Series(dtype=dtype)
@@ -121,6 +136,23 @@ def _resolve_methods(cells: np.ndarray):
         lookup.append(-1 if not text else -2 if method is None else names.index(method.name))
     lookup.append(-1)  # the sentinel of missing values, index -1
     return np.asarray(lookup, dtype=np.int64)[codes]
+
+
+def _unknown_method(name: str) -> str:
+    # Worded as the kestrix command words it.
+    suggestion = kestrix._did_you_mean(name, list(kestrix.METHODS))
+    return f"unknown method '{name}'" + (suggestion or f" (methods: {', '.join(kestrix.METHODS)})")
+
+
+def _not_a_parameter(method: kestrix.MethodInfo, name: str) -> str:
+    text = f"'{name}' is not a parameter of {method.name}"
+    suggestion = kestrix._did_you_mean(name, [param.name for param in method.params])
+    if suggestion:
+        return text + suggestion
+    others = [m.name for m in kestrix.METHODS.values() if any(p.name.lower() == name.lower() for p in m.params)]
+    if others:
+        return text + f"; only {', '.join(others)} take it"
+    return text + kestrix._did_you_mean(name, _ALL_PARAMETERS)
 
 
 def _format_codes(codes: np.ndarray) -> np.ndarray:
@@ -189,7 +221,7 @@ class _Group:
     def _refusal(self, reason, index, given, converted):
         method = self.method
         if reason[0] == "name":
-            return DISP_E_UNKNOWNNAME, f"'{self.names[reason[1]]}' is not a parameter of {method.name}"
+            return DISP_E_UNKNOWNNAME, _not_a_parameter(method, self.names[reason[1]])
         if reason[0] == "missing":
             missing = [param.name for position, param in enumerate(method.params)
                        if not param.optional and (given[position] is None or not given[position][1][index])]
@@ -197,11 +229,12 @@ class _Group:
         _, position, column = reason
         param = method.params[position]
         code = int(converted[position][index])
-        text = f"{param.name}: '{_cell_text(self.columns[column][self.rows[index]])}' "
+        cell = _cell_text(self.columns[column][self.rows[index]])
+        text = f"{param.name}: '{cell}' "
         if code == DISP_E_OVERFLOW:
             return code, text + f"is out of range for {_TYPE_NAMES[param.kind]}"
         if param.kind == "enum":
-            return code, text + f"is neither a member of {param.enumeration} nor a number"
+            return code, text + kestrix._not_a_member(param.enumeration, cell)
         return code, text + f"cannot be read as {_TYPE_NAMES[param.kind]}"
 
     def _call(self, valid: np.ndarray, arguments: list):
@@ -231,14 +264,17 @@ class _Group:
             self.texts[valid[at]] = text
 
 
-def price_book(frame: pd.DataFrame) -> pd.DataFrame:
+def price_book(frame: pd.DataFrame, strict: bool = False) -> pd.DataFrame:
     """Prices every row of the book; returns it with ``Result``, ``HResult`` and ``Description`` added.
 
-    Raises ValueError when the columns do not make a book (see ``book_columns``).
+    Columns that are no parameter are carried through in place (``strict``
+    refuses them). Raises ValueError when the columns do not make a book (see
+    ``book_columns``).
     """
-    method_at = book_columns(frame.columns)
+    method_at = book_columns(frame.columns, strict)
+    carried = _carried(frame.columns)
     names = [_blank_trimmed(label) for label in frame.columns]
-    columns = [None if position == method_at else _cells(frame.iloc[:, position])
+    columns = [None if position == method_at or position in carried else _cells(frame.iloc[:, position])
                for position in range(frame.shape[1])]
     count = len(frame)
     values = np.full(count, np.nan)
@@ -250,7 +286,7 @@ def price_book(frame: pd.DataFrame) -> pd.DataFrame:
     for index in np.flatnonzero(methods == -1):
         codes[index], texts[index] = E_INVALIDARG, "the row names no method"
     for index in np.flatnonzero(methods == -2):
-        codes[index], texts[index] = DISP_E_UNKNOWNNAME, f"unknown method '{_cell_text(method_cells[index])}'"
+        codes[index], texts[index] = DISP_E_UNKNOWNNAME, _unknown_method(_cell_text(method_cells[index]))
     for number, method in enumerate(kestrix.METHODS.values()):
         rows = np.flatnonzero(methods == number)
         if rows.size == 0:

@@ -51,13 +51,14 @@ def read_book(urlpath, blocksize="16MB", **kwargs) -> dd.DataFrame:
     return dd.read_csv(urlpath, blocksize=blocksize, **options)
 
 
-def price_book(frame: dd.DataFrame) -> dd.DataFrame:
+def price_book(frame: dd.DataFrame, strict: bool = False) -> dd.DataFrame:
     """Prices a Dask DataFrame book partition by partition; the result has the three result columns added.
 
-    The columns are checked at once (ValueError as for ``kestrix.book.price_book``);
+    The columns are checked at once (ValueError as for ``kestrix.book.price_book``:
+    columns that are no parameter are carried through unless ``strict``);
     nothing is priced before the result is computed.
     """
-    return frame.map_partitions(_book.price_book, meta=_book.priced_meta(frame._meta))
+    return frame.map_partitions(_book.price_book, strict=strict, meta=_book.priced_meta(frame._meta, strict))
 
 
 def _write(path, text: str, mode: str, after=None) -> int:

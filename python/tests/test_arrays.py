@@ -107,7 +107,7 @@ def test_errors_nan_marks_failed_elements_and_returns_their_hresults():
     K = np.array([[100.0, 0.0], [95.0, 100.0]])
     T = np.array([0.5, -1.0])
     values, hresults = genbs(StrikePrice=K, TimeExpire=T, errors="nan")
-    assert hresults.dtype == np.int32 and hresults.shape == values.shape == (2, 2)
+    assert hresults.dtype == np.uint32 and hresults.shape == values.shape == (2, 2)
     # The validation order decides which code an element with two faults gets.
     assert hresults.tolist() == [[0, kestrix.OErrCodes.StrikePriceErr],
                                  [0, kestrix.OErrCodes.TimeExpireErr]]
@@ -115,7 +115,7 @@ def test_errors_nan_marks_failed_elements_and_returns_their_hresults():
     assert np.isnan(values[0, 1]) and np.isnan(values[1, 1])
 
     value, hresult = genbs(StrikePrice=0, errors="nan")
-    assert math.isnan(value) and hresult == kestrix.OErrCodes.StrikePriceErr and type(hresult) is int
+    assert math.isnan(value) and hresult == kestrix.OErrCodes.StrikePriceErr == 0x80050002 and type(hresult) is int
     assert genbs(errors="nan") == (genbs(), 0)
 
 
@@ -128,7 +128,7 @@ def test_out_of_range_enumeration_values_reach_the_object():
 
 def test_enumeration_arguments_take_member_names_in_any_letter_case():
     assert genbs(OptionType="putoption", TimeFormat="YEARS") == genbs(OptionType=OptionType.PutOption)
-    with pytest.raises(ValueError, match="not a member of enumOptionType"):
+    with pytest.raises(ValueError, match="neither a member of enumOptionType"):
         genbs(OptionType="Butterfly")
 
 
@@ -216,7 +216,46 @@ def test_a_long_call_can_be_interrupted():
         signal.signal(signal.SIGALRM, previous)
 
 
-DISP_E_OVERFLOW = -0x7FFDFFF6  # 0x8002000A
+def test_series_in_give_series_out_with_their_index():
+    import pandas as pd
+    frame = pd.DataFrame({"spot": [90.0, 100.0, 110.0], "kind": ["CallOption", "putoption", "2"],
+                          "strike": [100.0, 0.0, 100.0]}, index=["a", "b", "c"])
+    values = genbs(AssetPrice=frame["spot"], OptionType=frame["kind"])
+    assert isinstance(values, pd.Series) and list(values.index) == ["a", "b", "c"]
+    for label, spot, kind in zip("abc", [90.0, 100.0, 110.0], [1, 2, 2]):
+        assert values[label] == genbs(AssetPrice=spot, OptionType=kind)
+    values, hresults = genbs(AssetPrice=frame["spot"], StrikePrice=frame["strike"], errors="nan")
+    assert list(hresults.index) == ["a", "b", "c"] and hresults["b"] == 0x80050002 and math.isnan(values["b"])
+    with pytest.raises(ValueError, match="share one index"):
+        genbs(AssetPrice=frame["spot"], StrikePrice=frame["strike"].reset_index(drop=True))
+    with pytest.raises(ValueError, match="did you mean PutOption"):
+        genbs(OptionType=np.array(["CallOption", "PutOptoin"]))
+
+
+def test_greeks_is_a_frame_of_every_function_that_needs_no_market_price():
+    import pandas as pd
+    spots = pd.Series([90.0, 110.0], index=[7, 9])
+    frame = kestrix.greeks("GenBS", **{k: v for k, v in BASE.items() if k not in ("OptionFunction", "AssetPrice")},
+                           AssetPrice=spots)
+    assert list(frame.index) == [7, 9]
+    assert list(frame.columns) == ["Theoretical", "Delta", "Gamma", "Theta", "Vega", "Rho", "Psi", "Lambda",
+                                   "IntrinsicValue", "StrikeSensitivity", "Time_Value"]
+    assert frame.loc[9, "Vega"] == genbs(AssetPrice=110.0, OptionFunction=F.Vega)
+    one = kestrix.greeks(kestrix.GenBS, ["delta", 3], **{k: v for k, v in BASE.items() if k != "OptionFunction"})
+    assert list(one.columns) == ["Delta", "Gamma"] and len(one) == 1
+
+
+def test_implied_nan_marks_unsolved_implied_answers():
+    # A market price below the intrinsic value has no implied volatility: 0, or NaN when asked.
+    args = dict(OptionFunction=[F.ImpliedVol, F.ImpliedVol, F.Theoretical], AssetPrice=[100.0, 150.0, 100.0],
+                MarketPrice=10.0)
+    plain = genbs(**args)
+    assert plain[1] == 0 and plain[0] > 0
+    marked = genbs(**args, implied_nan=True)
+    assert marked[0] == plain[0] and math.isnan(marked[1]) and marked[2] == plain[2]
+
+
+DISP_E_OVERFLOW = 0x8002000A
 
 
 @pytest.mark.parametrize("value", [

@@ -5,6 +5,7 @@ import io
 import math
 import os
 import random
+import re
 import subprocess
 from pathlib import Path
 
@@ -132,17 +133,17 @@ def test_number_columns_read_as_numbers_price_as_their_text():
 
 @pytest.mark.parametrize("header, message", [
     ("Method,AssetPrice,assetprice", "the column 'assetprice' appears twice"),
-    ("Method,AssetPrice,Spot", "'Spot' is not a parameter of any method"),
+    ("Method,AssetPrice,Volatilty", "'Volatilty' is not a parameter of any method; did you mean Volatility?"),
     ("AssetPrice,StrikePrice", "there is no Method column"),
 ])
 def test_columns_that_make_no_book_are_refused_with_the_commands_text(header, message, cli, tmp_path):
     frame = pd.DataFrame(columns=header.split(","))
-    with pytest.raises(ValueError, match=f"^{message}$"):
+    with pytest.raises(ValueError, match=f"^{re.escape(message)}$"):
         kestrix.book.price_book(frame)
     (tmp_path / "b.csv").write_text(header + "\n")
     done = subprocess.run([cli, "price", str(tmp_path / "b.csv")], capture_output=True, text=True, timeout=60)
     assert done.returncode == 2 and done.stderr.endswith(f":1: {message}\n")
-    with pytest.raises(ValueError, match=f"^b.csv:1: {message}$"):
+    with pytest.raises(ValueError, match=f"^b\\.csv:1: {re.escape(message)}$"):
         kestrix.book.price_csv((header + "\n").encode(), name="b.csv")
 
 
@@ -152,8 +153,36 @@ def test_book_bytes_price_as_the_command_writes_them(book, cli, threads):
     priced, notes = kestrix.book.price_csv(path.read_bytes(), name=str(path), threads=threads, messages=True)
     assert priced == expected.encode()
     done = subprocess.run([cli, "price", str(path)], capture_output=True, timeout=120)
-    assert notes.messages == done.stderr and notes.malformed > 0 and notes.failed > 0
+    # The command's last line sums the run up (with its time): the reports are those before it.
+    reports = done.stderr[:done.stderr.rstrip(b"\n").rfind(b"\n") + 1]
+    assert done.stderr[len(reports):].startswith(b"kestrix: ")
+    assert notes.messages == reports and notes.malformed > 0 and notes.failed > 0
     assert notes.priced + notes.failed + notes.malformed == len(expected.splitlines()) - 1
+
+
+def test_columns_of_the_trade_system_are_carried_through_in_place_unless_strict(cli, tmp_path):
+    text = ("TradeId,Method,OptionType,OptionFunction,Counterparty,AssetPrice,StrikePrice,TimeExpire,Volatility,"
+            "InterestRate,YieldRate,TimeFormat,ExerciseType\n"
+            "T-1,Whaley,PutOption,Theoretical,\"Acme, Inc.\",100,100,1,0.2,0.05,0,Years,\n"
+            "T-2,GenBS,PutOption,Theoretical,,100,100,1,0.2,0.05,0,Years,European\n"
+            "T-3,Whaley,PutOption,Theoretical,Zed,100,100,1,0.2,0.05,0,Years,American\n")
+    (tmp_path / "trades.csv").write_text(text)
+    done = subprocess.run([cli, "price", str(tmp_path / "trades.csv")], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 1
+    priced = kestrix.book.price_book(read_text_cells(tmp_path / "trades.csv"))
+    assert kestrix.book.to_csv(priced) == done.stdout
+    assert list(priced["TradeId"]) == ["T-1", "T-2", "T-3"] and priced["Counterparty"][0] == "Acme, Inc."
+    assert list(priced["HResult"][:2]) == ["0x00000000", "0x00000000"]
+    # A parameter only some methods take: the row's message names them.
+    assert priced["Description"][2] == ("'ExerciseType' is not a parameter of Whaley; only GenBS, FrenchBS, "
+                                        "Binomial, Eurodollar take it")
+    import dask.dataframe as dd
+    from kestrix import dask as kestrix_dask
+    book = priced.iloc[:, :13]
+    for refuse in (lambda: kestrix.book.price_book(book, strict=True),
+                   lambda: kestrix_dask.price_book(dd.from_pandas(book, npartitions=1), strict=True)):
+        with pytest.raises(ValueError, match=r"^'TradeId' is not a parameter of any method \(strict\)$"):
+            refuse()
 
 
 def test_rows_keep_their_order_and_index_across_method_groups():

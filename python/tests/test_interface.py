@@ -16,7 +16,7 @@ def test_enumerations_are_intenums_with_the_type_library_members_in_declaration_
         ("BiMonthly", 3), ("Daily", 1)]
     assert [(m.name, m.value) for m in kestrix.ExerciseType] == [("American", 0), ("European", 1)]
     codes = kestrix.OErrCodes
-    assert codes["None"] == 0 and codes.IterationsMinErr & 0xFFFFFFFF == 0x8004FFFF
+    assert codes["None"] == 0 and codes.IterationsMinErr == 0x8004FFFF and "0x8004FFFF" in repr(codes.IterationsMinErr)
     assert codes.IntRate2NegErr.text == ("The Interest Rate is too negative for the conversion.  Either increase "
                                          "the Interest Rate or Decrease the Time until Expiration.")
 
@@ -28,11 +28,21 @@ def test_each_method_takes_the_interface_parameters_in_order():
     assert list(signature.parameters) == [
         "OptionFunction", "AssetPrice", "StrikePrice", "TimeExpire", "Volatility", "InterestRate", "MarketPrice",
         "TimeFormat", "DividendAmount", "TimeExDividend", "DividendFrequency", "InterestRateType", "errors",
-        "threads"]
+        "implied_nan", "threads"]
     # Required parameters have no default; optional ones are left out by None.
     assert signature.parameters["InterestRate"].default is inspect.Parameter.empty
     assert signature.parameters["MarketPrice"].default is None
     assert kestrix.AmericanCall.__doc__.startswith("Roll-Geske-Whaley Model")
+
+
+def test_the_package_shows_its_own_names_a_version_and_documented_parameters():
+    assert kestrix.__version__.count(".") >= 1 and kestrix.__version__[0].isdigit()
+    names = dir(kestrix)
+    assert {"GenBS", "greeks", "KestrixError", "TimeFormat", "__version__"} <= set(names)
+    assert not {"np", "enum", "inspect", "NamedTuple", "Optional", "annotations", "_kestrix"} & set(names)
+    doc = kestrix.GenBS.__doc__
+    assert "Members: Days (0), Years (1)." in doc and "Left out: Days (0)" in doc
+    assert "Theta: The change of value as one calendar day passes" in doc and "Vega: The change of value for a volatility 1 percentage point" in doc
 
 
 def test_the_version_is_the_cmake_projects():

@@ -16,6 +16,7 @@
 
 #include "Csv.h"
 #include "Host.h"
+#include "Suggest.h"
 #include "automation/TypeLibrary.h"
 
 namespace kestrix::cli {
@@ -77,7 +78,7 @@ void Report(std::ostream& errors, std::string_view inputName, std::size_t line, 
 // Reads the header and checks it names usable columns; writes the output's
 // header when it does.
 bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& out, std::ostream& errors,
-                BookColumns& columns) {
+                BookColumns& columns, bool strict) {
     CsvRecord header;
     if (!stream.Next(header)) {
         errors << inputName << ": the book is empty; its first line names the columns\n";
@@ -99,8 +100,17 @@ bool ReadHeader(TCsvStream& stream, std::string_view inputName, std::ostream& ou
         if (SameName(name, "Method")) {
             columns.method = columns.names.size();
         } else if (!KnownParameter(name)) {
-            Report(errors, inputName, header.line, "'" + name + "' is not a parameter of any method");
-            return false;
+            // A column of the book's own (TradeId, Comment) is carried through
+            // untouched; one named close to a parameter is a misspelling and
+            // is never silently ignored.
+            std::vector<const char*> known = ParameterNames();
+            known.push_back("Method");
+            const std::string suggestion = DidYouMean(name, known);
+            if (!suggestion.empty() || strict) {
+                Report(errors, inputName, header.line,
+                       "'" + name + "' is not a parameter of any method" + (strict ? " (--strict)" : suggestion));
+                return false;
+            }
         } else {
             columns.parameters.push_back(columns.names.size());
         }
@@ -388,7 +398,7 @@ BookSummary PriceBook(IDispatch* object, std::istream& in, std::string_view inpu
                       std::ostream& errors, const BookRun& run) {
     TCsvStream stream(in);
     BookColumns columns;
-    if (!ReadHeader(stream, inputName, out, errors, columns)) {
+    if (!ReadHeader(stream, inputName, out, errors, columns, run.strict)) {
         BookSummary summary;
         summary.inputFailed = !stream.Healthy();
         return summary;

@@ -24,12 +24,15 @@ struct BookSummary {
 struct BookRun {
     unsigned threads = 1;  // pricing threads, each with its own object
     TProgressBar* progress = nullptr;
+    bool strict = false;  // refuse every column that is not a parameter
 };
 
 // Prices every row of the CSV read from `in` (named `inputName` in messages)
 // and writes the book to `out`: the input columns, then Result, HResult and
 // Description. The header is `Method` and parameter names in any order and
-// letter case; an empty cell omits its parameter. A row that does not make a
+// letter case; an empty cell omits its parameter. Other columns are carried
+// through untouched, unless `run.strict` or a name close to a parameter's
+// (a likely misspelling) makes the header unusable. A row that does not make a
 // request is reported to `errors` as "inputName:line: message" and written
 // with its HResult and Description; the rows after it are priced.
 //

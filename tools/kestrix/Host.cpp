@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "Suggest.h"
 #include "automation/OptionsImpl.h"
 #include "automation/TypeLibrary.h"
 
@@ -37,9 +38,7 @@ std::string RefusalText(HRESULT hr, const MethodDescription& method, std::span<c
     if ((hr == DISP_E_TYPEMISMATCH || hr == DISP_E_OVERFLOW) && param != nullptr) {
         std::string text = std::string(param->name) + ": '" + arg->value + "' ";
         if (hr == DISP_E_OVERFLOW) return text + "is out of range for " + TypeName(*param);
-        if (param->kind == ParamKind::Enum) {
-            return text + "is neither a member of " + param->enumeration->name + " nor a number";
-        }
+        if (param->kind == ParamKind::Enum) return text + NotAMember(*param->enumeration, arg->value);
         return text + "cannot be read as " + TypeName(*param);
     }
     if (hr == DISP_E_PARAMNOTFOUND && param != nullptr) return std::string(param->name) + " is given twice";
@@ -197,12 +196,39 @@ constexpr std::size_t kMaxSpellings = 48;
 
 }  // namespace
 
+std::string NotAMember(const EnumDescription& enumeration, std::string_view value) {
+    std::string members;
+    for (const auto& member : enumeration.members) {
+        members += (members.empty() ? "" : ", ") + std::string(member.name) + " (" + std::to_string(member.value) + ")";
+    }
+    return std::string("is neither a member of ") + enumeration.name + " nor a number" +
+           DidYouMean(value, MemberNames(enumeration)) + " (members: " + members + ")";
+}
+
+std::string UnknownMethod(std::string_view method) {
+    std::string text = "unknown method '" + std::string(method) + "'";
+    const std::string suggestion = DidYouMean(method, MethodNames());
+    if (!suggestion.empty()) return text + suggestion;
+    std::string methods;
+    for (const char* name : MethodNames()) methods += (methods.empty() ? "" : ", ") + std::string(name);
+    return text + " (methods: " + methods + ")";
+}
+
+std::string NotAParameter(const MethodDescription& method, std::string_view name) {
+    std::string text = "'" + std::string(name) + "' is not a parameter of " + method.name;
+    const std::string suggestion = DidYouMean(name, ParameterNames(method));
+    if (!suggestion.empty()) return text + suggestion;
+    const std::string others = MethodsTaking(name);
+    if (!others.empty()) return text + "; only " + others + " take it";
+    return text + DidYouMean(name, ParameterNames());
+}
+
 Outcome CallMethod(IDispatch* object, std::string_view method, std::span<const NamedValue> args) {
     Outcome outcome;
     const MethodDescription* description = FindMethod(method);
     if (description == nullptr) {
         outcome.hr = DISP_E_UNKNOWNNAME;
-        outcome.description = "unknown method '" + std::string(method) + "'";
+        outcome.description = UnknownMethod(method);
         return outcome;
     }
 
@@ -215,7 +241,7 @@ Outcome CallMethod(IDispatch* object, std::string_view method, std::span<const N
     if (FAILED(outcome.hr)) {
         for (std::size_t i = 1; i < ids.size(); ++i) {
             if (ids[i] == DISPID_UNKNOWN) {
-                outcome.description = "'" + args[i - 1].name + "' is not a parameter of " + description->name;
+                outcome.description = NotAParameter(*description, args[i - 1].name);
                 return outcome;
             }
         }
@@ -272,7 +298,7 @@ TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::stri
     const MethodDescription* description = FindMethod(method);
     if (description == nullptr) {
         shape.refusal.hr = DISP_E_UNKNOWNNAME;
-        shape.refusal.description = "unknown method '" + shape.method + "'";
+        shape.refusal.description = UnknownMethod(shape.method);
     } else {
         std::vector<LPOLESTR> texts{const_cast<LPOLESTR>(shape.method.c_str())};
         for (const auto& name : shape.names) texts.push_back(const_cast<LPOLESTR>(name.c_str()));
@@ -283,8 +309,7 @@ TCaller::Shape* TCaller::Find(std::string_view method, std::span<const std::stri
             shape.refusal.description = "the names of the call were not recognised";
             for (std::size_t i = 1; i < shape.ids.size(); ++i) {
                 if (shape.ids[i] == DISPID_UNKNOWN) {
-                    shape.refusal.description =
-                        "'" + shape.names[i - 1] + "' is not a parameter of " + description->name;
+                    shape.refusal.description = NotAParameter(*description, shape.names[i - 1]);
                     break;
                 }
             }

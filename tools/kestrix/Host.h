@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "automation/TypeLibrary.h"
 #include "platform/Unknwn.h"
 
 namespace kestrix::cli {
@@ -36,6 +37,15 @@ struct Outcome {
 
 // Calls `method` on `object` with `args` by name.
 Outcome CallMethod(IDispatch* object, std::string_view method, std::span<const NamedValue> args);
+
+// The messages of a misspelt name, each with the nearest known name ("did you
+// mean") where one is close: "unknown method 'X'...", "'X' is not a parameter
+// of M..." (naming the methods that take it, if any), and for a value that is
+// no member of an enumeration the rest of "Name: 'X' is neither a member...",
+// listing the members.
+std::string UnknownMethod(std::string_view method);
+std::string NotAParameter(const MethodDescription& method, std::string_view name);
+std::string NotAMember(const EnumDescription& enumeration, std::string_view value);
 
 // Calls like CallMethod, for many requests of few shapes (a method and the
 // names of its arguments), as a book makes them: the names of a shape are

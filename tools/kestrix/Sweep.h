@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "Progress.h"
 
 namespace kestrix::cli {
 
@@ -26,11 +27,25 @@ struct SweepRequest {
     std::vector<NamedValue> fixed;
     std::vector<SweepAxis> axes;         // the first varies slowest
     std::vector<std::string> functions;  // member names of enumOptionFunctions
+    std::string output;                  // -o; empty for stdout
+    unsigned threads = 1;                // --threads; ParseSweep's default is one per core
+
+    std::size_t Points() const;
 };
 
 // Reads "METHOD Name=Value ... --vary Name=start:stop:count ... [--functions
-// F,...]". False with `problem` set when the command line cannot be used.
+// F,...] [-o OUT] [--threads N]". A varied input overrides a fixed value of the
+// same name and --functions overrides OptionFunction, so a command can be
+// edited by adding to its end. False with `problem` set when the command line
+// cannot be used.
 bool ParseSweep(const std::vector<std::string>& args, SweepRequest& request, std::string& problem);
+
+// Reads a list of option functions ("Delta,2,theta", or "all": every function
+// that needs no market price) as member names. False with `problem` set.
+bool ReadFunctions(std::string_view list, std::vector<std::string>& names, std::string& problem);
+
+// --threads N: a number from 1 to 256.
+bool ReadThreads(const std::string& text, unsigned& threads);
 
 struct SweepSummary {
     bool refused = false;      // the object refused the call itself and the sweep stopped
@@ -39,7 +54,11 @@ struct SweepSummary {
 };
 
 // Writes the grid as CSV, one column per axis and one per function, one row
-// per point; a failing point is reported to `errors` by its inputs.
-SweepSummary Sweep(IDispatch* object, const SweepRequest& request, std::ostream& out, std::ostream& errors);
+// per point; a failing point is reported to `errors` by its inputs. The
+// points are priced on request.threads threads (the calling one with
+// `object`, each other with its own object), written in grid order: the same
+// bytes for any number of threads.
+SweepSummary Sweep(IDispatch* object, const SweepRequest& request, std::ostream& out, std::ostream& errors,
+                   TProgressBar* progress = nullptr);
 
 }  // namespace kestrix::cli

@@ -276,6 +276,31 @@ TEST(SweepCommandLine, GridsAndTheirMistakes) {
     EXPECT_EQ(request.axes[1].At(1), 0.2);
     EXPECT_EQ(request.functions, Args({"Delta", "Delta", "Theta"}));
 
+    // A point meant to be 0 is 0, whatever the ends.
+    SweepRequest zero;
+    ASSERT_TRUE(ParseSweep(Args({"GenBS", "--vary", "YieldRate=-0.3:0.3:7", "--vary", "DividendAmount=-1.1:2.2:4"}),
+                           zero, problem));
+    EXPECT_EQ(zero.axes[0].At(3), 0.0);
+    EXPECT_EQ(zero.axes[0].At(6), 0.3);
+    EXPECT_EQ(zero.axes[1].At(1), 0.0);
+    EXPECT_EQ(FormatNumber(zero.axes[1].At(1)), "0");
+
+    // Added to the end of a command, --vary and --functions override what it fixed.
+    SweepRequest edited;
+    ASSERT_TRUE(ParseSweep(With(kCall, {"OptionFunction=Delta", "--vary", "StrikePrice=90:110:3", "--functions", "all",
+                                        "-o", "grid.csv", "--threads", "3"}),
+                           edited, problem))
+        << problem;
+    EXPECT_EQ(edited.axes[0].name, "StrikePrice");
+    for (const auto& value : edited.fixed) {
+        EXPECT_NE(value.name, "StrikePrice");
+        EXPECT_NE(value.name, "OptionFunction");
+    }
+    EXPECT_EQ(edited.functions, Args({"Theoretical", "Delta", "Gamma", "Theta", "Vega", "Rho", "Psi", "Lambda",
+                                      "IntrinsicValue", "StrikeSensitivity", "Time_Value"}));
+    EXPECT_EQ(edited.output, "grid.csv");
+    EXPECT_EQ(edited.threads, 3u);
+
     SweepRequest iterations;
     ASSERT_TRUE(ParseSweep(Args({"Binomial", "--vary", "Iterations=50:450:5"}), iterations, problem)) << problem;
     EXPECT_EQ(iterations.axes[0].At(3), 350);
@@ -283,24 +308,27 @@ TEST(SweepCommandLine, GridsAndTheirMistakes) {
 
     const std::pair<std::vector<std::string>, const char*> mistakes[] = {
         {Args({}), "sweep needs a method"},
-        {Args({"Heston", "--vary", "AssetPrice=1:2:2"}), "unknown method 'Heston'"},
+        {Args({"GenBSS", "--vary", "AssetPrice=1:2:2"}), "unknown method 'GenBSS'; did you mean GenBS?"},
         {kCall, "sweep needs at least one --vary Name=start:stop:count"},
         {With(kCall, {"--vary"}), "--vary needs a value"},
         {With(kCall, {"--vary", "AssetPrice=80:120"}), "--vary takes Name=start:stop:count, got 'AssetPrice=80:120'"},
         {With(kCall, {"--vary", "Spot=1:2:2"}), "'Spot' is not a parameter of GenBS"},
+        {With(kCall, {"--vary", "AsetPrice=1:2:2"}), "'AsetPrice' is not a parameter of GenBS; did you mean AssetPrice?"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:2", "--threads", "0"}), "--threads takes a number from 1 to 256, got '0'"},
+        {With(kCall, {"--vary", "AssetPrice=1:2:2", "--output", "x"}), "unknown option '--output'"},
         {With(kCall, {"--vary", "TimeFormat=0:1:2"}), "--vary needs a numeric parameter; TimeFormat is an enumeration"},
         {With(kCall, {"--vary", "AssetPrice=a:2:2"}), "AssetPrice: start and stop must be numbers, got 'a' and '2'"},
         {With(kCall, {"--vary", "AssetPrice=1:2:0"}),
          "AssetPrice: the count must be a whole number from 1 to 100000000, got '0'"},
         {With(kCall, {"--vary", "AssetPrice=1:2:1"}), "AssetPrice: a grid of one point needs start equal to stop"},
-        {With(kCall, {"--vary", "StrikePrice=1:2:2"}), "StrikePrice is both given and varied"},
         {With(kCall, {"--vary", "AssetPrice=1:2:2", "--vary", "ASSETPRICE=1:2:2"}), "AssetPrice is varied twice"},
         {With(kCall, {"--vary", "AssetPrice=1:2:20000", "--vary", "DividendAmount=1:2:20000"}),
          "the grid has more than 100000000 points"},
-        {With(kCall, {"OptionFunction=Delta", "--functions", "Gamma", "--vary", "AssetPrice=1:2:2"}),
-         "give OptionFunction or --functions, not both"},
-        {With(kCall, {"--functions", "Delta,Speed", "--vary", "AssetPrice=1:2:2"}),
-         "'Speed' is not a member of enumOptionFunctions"},
+        {With(kCall, {"--functions", "Delta,Gamm", "--vary", "AssetPrice=1:2:2"}),
+         "OptionFunction: 'Gamm' is neither a member of enumOptionFunctions nor a number; did you mean Gamma? "
+         "(members: Theoretical (1), Delta (2), Gamma (3), Theta (4), ImpliedVol (5), Vega (6), Rho (7), Psi (8), "
+         "Lambda (9), IntrinsicValue (10), StrikeSensitivity (11), Time_Value (12), ImpliedStrike (13)); `all` is "
+         "every function that needs no market price"},
         {With(kCall, {"--vary", "AssetPrice=1:2:2", "junk"}), "expected Name=Value, --vary or --functions, got 'junk'"},
         {Args({"Binomial", "--vary", "Iterations=50:60:4"}),
          "Iterations is an integer: start, stop and the steps between them must be whole numbers"},
@@ -377,6 +405,23 @@ TEST_F(BatchBook, SweepGridIsCartesianAndFailingPointsStayEmpty) {
     EXPECT_EQ(errors.str().substr(0, errors.str().find('\n')),
               "kestrix: StrikePrice=0, Volatility=0.2, Theoretical: 0x80050002 StrikePrice must be greater than 0. "
               "(help: Kestrix.hlp, context 2)");
+
+    // On several threads, a grid of many chunks with failing points comes out
+    // byte for byte as on one.
+    SweepRequest big;
+    ASSERT_TRUE(ParseSweep(Args({"GenBS", "ExerciseType=European", "OptionType=PutOption", "AssetPrice=100",
+                                 "TimeExpire=1", "InterestRate=0.05", "YieldRate=0", "TimeFormat=Years", "--vary",
+                                 "StrikePrice=0:100:3", "--vary", "Volatility=0.1:0.5:2501", "--functions", "1,2"}),
+                           big, problem));
+    big.threads = 1;
+    std::ostringstream singleOut, singleErrors;
+    EXPECT_EQ(Sweep(object, big, singleOut, singleErrors).failures, 2501u);
+    big.threads = 3;
+    std::ostringstream parallelOut, parallelErrors;
+    EXPECT_EQ(Sweep(object, big, parallelOut, parallelErrors).failures, 2501u);
+    EXPECT_EQ(ParseCsv(parallelOut.str()).size(), 7504u);
+    EXPECT_TRUE(parallelOut.str() == singleOut.str());
+    EXPECT_TRUE(parallelErrors.str() == singleErrors.str());
 
     // A value the object cannot take stops the sweep before it writes anything.
     SweepRequest refused;
@@ -497,7 +542,7 @@ protected:
 
     CommandRun Price(unsigned threads, const char* output, bool terminal) {
         return RunKestrix({"price", (dir / "book.csv").string(), "-o", (dir / output).string(), "--threads",
-                           std::to_string(threads)},
+                           std::to_string(threads), "--all-messages"},
                           terminal);
     }
 
@@ -514,14 +559,39 @@ TEST_F(PriceCommand, ThreadsChangeNothingInTheOutputAndNoBarOffATerminal) {
     EXPECT_EQ(ParseCsv(priced).size(), book.rows + 1);
     EXPECT_EQ(ReadFile(dir / "parallel.csv"), priced);
 
-    // Off a terminal, stderr holds the malformed rows' reports and nothing else.
+    // Off a terminal, stderr holds the malformed rows' reports and the summary.
     IDispatch* object = CreateKestrix();
     ASSERT_NE(object, nullptr);
     std::ostringstream out, reports;
-    PriceBook(object, std::string_view(book.text), (dir / "book.csv").string(), out, reports);
+    const BookSummary summary = PriceBook(object, std::string_view(book.text), (dir / "book.csv").string(), out,
+                                          reports);
     object->Release();
-    EXPECT_EQ(single.errors, reports.str());
-    EXPECT_EQ(parallel.errors, reports.str());
+    const std::string counts = "kestrix: " + (dir / "book.csv").string() + ": " + std::to_string(book.rows) +
+                               " rows: " + std::to_string(summary.priced) + " priced, " +
+                               std::to_string(summary.failed) + " rejected by the library, " +
+                               std::to_string(summary.malformed) + " unreadable; ";
+    for (const CommandRun* run : {&single, &parallel}) {
+        ASSERT_EQ(run->errors.substr(0, reports.str().size()), reports.str());
+        const std::string last = run->errors.substr(reports.str().size());
+        EXPECT_EQ(last.substr(0, counts.size()), counts);
+        EXPECT_NE(last.find(" rows/s\n"), std::string::npos) << last;
+    }
+
+    // Without --all-messages, the first hundred messages and then their count.
+    ASSERT_GT(summary.malformed, 100u);
+    const CommandRun capped = RunKestrix({"price", (dir / "book.csv").string(), "-o", (dir / "capped.csv").string()},
+                                         false);
+    EXPECT_EQ(capped.status, 1);
+    std::size_t shown = 0;
+    const std::string located = (dir / "book.csv").string() + ":";
+    std::istringstream lines(capped.errors);
+    for (std::string line; std::getline(lines, line);) {
+        shown += line.rfind(located, 0) == 0 && std::isdigit(static_cast<unsigned char>(line[located.size()]));
+    }
+    EXPECT_EQ(shown, 100u);
+    EXPECT_NE(capped.errors.find(" more messages of unreadable rows (--all-messages lists them)\n"),
+              std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "capped.csv"), priced);
 }
 
 TEST_F(PriceCommand, ProgressBarOnATerminal) {
@@ -534,6 +604,76 @@ TEST_F(PriceCommand, ProgressBarOnATerminal) {
     const std::string priced = ReadFile(dir / "bar.csv");
     EXPECT_EQ(priced.find('\033'), std::string::npos);
     EXPECT_EQ(ParseCsv(priced).size(), book.rows + 1);
+}
+
+// The same mistake gives the same exit status and a one-line message in every
+// command; help and the version answer 0 with nothing on stderr.
+TEST(CommandLine, MistakesAndHelpAcrossCommands) {
+    const std::string dir = std::filesystem::temp_directory_path() / ("kestrix-cli-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/heston.csv") << "Method,AssetPrice\nHeston,1\n";
+    std::ofstream(dir + "/misspelt.csv") << "Method,Volatilty\nGenBS,1\n";
+    const std::vector<std::string> put{"ExerciseType=European", "OptionType=PutOption", "StrikePrice=100",
+                                       "AssetPrice=100", "TimeExpire=1", "Volatility=0.2", "InterestRate=0.05",
+                                       "YieldRate=0", "TimeFormat=Years"};
+    auto call = [&put](std::string command, std::string method, std::vector<std::string> extra) {
+        std::vector<std::string> args{std::move(command), std::move(method)};
+        args.insert(args.end(), put.begin(), put.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string errors;  // what stderr holds (a part of it); "" for nothing at all
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, ""},
+        {{"help"}, 0, ""},
+        {{"help", "DividendFrequency"}, 0, ""},
+        {{"help", "0x80050002"}, 0, ""},
+        {{"price", "--help"}, 0, ""},
+        {{"call", "GenBS", "--help"}, 0, ""},
+        {{"sweep", "-h"}, 0, ""},
+        {{"help", "Volatilty"}, 2, "kestrix: help: no topic 'Volatilty'; did you mean Volatility? (see `kestrix help`)\n"},
+        {{}, 2, "kestrix: no command (see `kestrix help`)\n"},
+        {{"prcie"}, 2, "kestrix: unknown command 'prcie'; did you mean price? (see `kestrix help`)\n"},
+        {{"price"}, 2, "kestrix: price: price needs a book (see `kestrix price --help`)\n"},
+        {{"price", dir + "/missing.csv"}, 2, "missing.csv: cannot be read: No such file or directory\n"},
+        {{"price", dir}, 2, ": is a directory, not a book\n"},
+        {{"price", dir + "/heston.csv", "-o", dir + "/no/such/out.csv"}, 2,
+         "out.csv: cannot be written: No such file or directory\n"},
+        // An unknown method, parameter or member: 2 on the command line, in
+        // call and sweep alike, and in a book's header.
+        {call("call", "Heston", {}), 2, "kestrix: call: unknown method 'Heston' (methods: "},
+        {call("sweep", "Heston", {"--vary", "Volatility=0.1:0.2:2"}), 2, "kestrix: sweep: unknown method 'Heston'"},
+        {call("call", "GenBS", {"Spot=1"}), 2, "'Spot' is not a parameter of GenBS"},
+        {call("sweep", "GenBS", {"Spot=1", "--vary", "Volatility=0.1:0.2:2"}), 2, "'Spot' is not a parameter of GenBS"},
+        {{"price", dir + "/misspelt.csv"}, 2,
+         "misspelt.csv:1: 'Volatilty' is not a parameter of any method; did you mean Volatility?"},
+        {call("call", "GenBS", {"OptionFunction=Dleta"}), 2, "did you mean Delta?"},
+        {call("sweep", "GenBS", {"OptionFunction=Dleta", "--vary", "Volatility=0.1:0.2:2"}), 2, "did you mean Delta?"},
+        // A request the library refuses: 1.
+        {call("call", "GenBS", {"OptionFunction=1", "DividendAmount=-1"}), 1, "0x80050003 DividendAmount must be greater than or equal"},
+        {call("sweep", "GenBS", {"--vary", "StrikePrice=0:1:2"}), 1, "0x80050002 StrikePrice must be greater than 0."},
+        {call("call", "GenBS", {"--functions", "all", "OptionFunction=Vega"}), 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const auto& arg : c.args) line += arg + " ";
+        SCOPED_TRACE(line);
+        const CommandRun run = RunKestrix(c.args, false);
+        EXPECT_EQ(run.status, c.status);
+        if (c.errors.empty()) {
+            EXPECT_EQ(run.errors, "");
+        } else {
+            EXPECT_NE(run.errors.find(c.errors), std::string::npos) << run.errors;
+            if (c.status == 2) {
+                EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+            }
+        }
+    }
+    std::filesystem::remove_all(dir);
 }
 
 // The sanitizers reserve terabytes of address space: a limit on it is no test there.
@@ -710,7 +850,8 @@ TEST_F(PriceCommand, ThreadsTheSystemWillNotStartAreDoneWithout) {
     RunSetup limited;
     limited.addressSpace = rlim_t{1} << 30;
     const CommandRun run = RunKestrix(
-        {"price", (dir / "book.csv").string(), "-o", (dir / "many.csv").string(), "--threads", "256"}, limited);
+        {"price", (dir / "book.csv").string(), "-o", (dir / "many.csv").string(), "--threads", "256", "--all-messages"},
+        limited);
     // Said once, before the rows' reports.
     EXPECT_EQ(run.errors.find("kestrix: 256 pricing threads could not be started; the book is priced on "), 0u)
         << run.errors.substr(0, 300);
@@ -723,7 +864,11 @@ TEST_F(PriceCommand, ThreadsTheSystemWillNotStartAreDoneWithout) {
         EXPECT_FALSE(std::filesystem::exists(dir / "many.csv"));
     } else {
         EXPECT_EQ(run.status, single.status);
-        EXPECT_EQ(rows, single.errors);
+        // The same reports; the summary line after them holds the time taken.
+        const auto reports = [](const std::string& errors) {
+            return errors.substr(0, errors.rfind('\n', errors.size() - 2) + 1);
+        };
+        EXPECT_EQ(reports(rows), reports(single.errors));
         EXPECT_EQ(ReadFile(dir / "many.csv"), ReadFile(dir / "single.csv"));
     }
     EXPECT_FALSE(AnyTemporaryLeft(dir));

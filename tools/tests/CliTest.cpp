@@ -5,13 +5,18 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <fstream>
 #include <sstream>
 
 #include "Book.h"
 #include "Csv.h"
 #include "Describe.h"
 #include "Host.h"
+#include "Reference.h"
+#include "Suggest.h"
 #include "TempRegistry.h"
+#include "automation/TypeLibrary.h"
+#include "core/ErrorCodes.h"
 
 namespace kestrix::cli {
 namespace {
@@ -122,12 +127,24 @@ TEST_F(HostCall, RefusedCallsNameTheArgumentAtFault) {
         return args;
     };
     const Case cases[] = {
-        {"Heston", base, DISP_E_UNKNOWNNAME, "unknown method 'Heston'"},
-        {"Whaley", with({"Iterations", "50"}), DISP_E_UNKNOWNNAME, "'Iterations' is not a parameter of Whaley"},
+        {"Heston", base, DISP_E_UNKNOWNNAME,
+         "unknown method 'Heston' (methods: GenBS, FrenchBS, Binomial, Whaley, BSAmerican, JumpDiffusion, AmericanCall, "
+         "Eurodollar)"},
+        {"whaly", base, DISP_E_UNKNOWNNAME, "unknown method 'whaly'; did you mean Whaley?"},
+        {"Whaley", with({"Iterations", "50"}), DISP_E_UNKNOWNNAME,
+         "'Iterations' is not a parameter of Whaley; only Binomial, Eurodollar take it"},
+        {"Whaley", with({"Volatilty", "0.3"}), DISP_E_UNKNOWNNAME,
+         "'Volatilty' is not a parameter of Whaley; did you mean Volatility?"},
+        {"Whaley", with({"Strike", "90"}), DISP_E_UNKNOWNNAME,
+         "'Strike' is not a parameter of Whaley; did you mean StrikePrice?"},
+        {"Whaley", with({"Spot", "90"}), DISP_E_UNKNOWNNAME, "'Spot' is not a parameter of Whaley"},
         {"Whaley", with({"Volatility", "0.3"}), DISP_E_PARAMNOTFOUND, "Volatility is given twice"},
         {"Whaley", with({"MarketPrice", "cheap"}), DISP_E_TYPEMISMATCH, "MarketPrice: 'cheap' cannot be read as a double"},
         {"Whaley", with({"TimeFormat", "Weeks"}), DISP_E_TYPEMISMATCH,
-         "TimeFormat: 'Weeks' is neither a member of enumTimeFormat nor a number"},
+         "TimeFormat: 'Weeks' is neither a member of enumTimeFormat nor a number (members: Days (0), Years (1))"},
+        {"Whaley", with({"TimeFormat", "yaers"}), DISP_E_TYPEMISMATCH,
+         "TimeFormat: 'yaers' is neither a member of enumTimeFormat nor a number; did you mean Years? (members: Days "
+         "(0), Years (1))"},
         {"Whaley", with({"InterestRateType", "1e10"}), DISP_E_OVERFLOW,
          "InterestRateType: '1e10' is out of range for a number"},
         {"Whaley", std::vector<NamedValue>(base.begin() + 3, base.end()), DISP_E_PARAMNOTOPTIONAL,
@@ -214,7 +231,7 @@ TEST_F(HostCall, PricesABookRowByRow) {
     EXPECT_EQ(summary.malformed, 3u);
     EXPECT_EQ(errors.str(),
               "test.csv:3: the row has 8 cells, the header 12\n"
-              "test.csv:5: 'Iterations' is not a parameter of Whaley\n"
+              "test.csv:5: 'Iterations' is not a parameter of Whaley; only Binomial, Eurodollar take it\n"
               "test.csv:6: the row names no method\n");
 
     const auto rows = ParseCsv(out.str());
@@ -236,7 +253,8 @@ TEST_F(HostCall, PricesABookRowByRow) {
 
 TEST_F(HostCall, UnusableHeadersPriceNothing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"Method,Strike\nGenBS,1\n", "t.csv:1: 'Strike' is not a parameter of any method\n"},
+        {"Method,Strike\nGenBS,1\n", "t.csv:1: 'Strike' is not a parameter of any method; did you mean StrikePrice?\n"},
+        {"TradeId,Methd,AssetPrice\n", "t.csv:1: 'Methd' is not a parameter of any method; did you mean Method?\n"},
         {"AssetPrice,StrikePrice\n1,2\n", "t.csv:1: there is no Method column\n"},
         {"Method,assetprice,AssetPrice\n", "t.csv:1: the column 'AssetPrice' appears twice\n"},
         {"\n\n", "t.csv: the book is empty; its first line names the columns\n"},
@@ -247,6 +265,40 @@ TEST_F(HostCall, UnusableHeadersPriceNothing) {
         EXPECT_EQ(errors.str(), message);
         EXPECT_EQ(out.str(), "");
     }
+}
+
+// Columns of the trade system's own travel through in place; --strict refuses them.
+TEST_F(HostCall, BooksCarryColumnsThatAreNoParameter) {
+    const std::string book =
+        "TradeId,Method,OptionType,OptionFunction,Comment,AssetPrice,StrikePrice,TimeExpire,Volatility,InterestRate,"
+        "YieldRate,TimeFormat\n"
+        "T-1,Whaley,PutOption,Theoretical,\"hedge, desk 4\",100,100,1,0.2,0.05,0,Years\n"
+        "T-2,Whaley,PutOption,Theoretical,,100,0,1,0.2,0.05,0,Years\n";
+    std::ostringstream out, errors;
+    const BookSummary summary = PriceBook(object, book, "t.csv", out, errors);
+    EXPECT_TRUE(summary.readable);
+    EXPECT_EQ(summary.priced, 1u);
+    EXPECT_EQ(summary.failed, 1u);
+    EXPECT_EQ(errors.str(), "");
+    const auto rows = ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].fields[0], "T-1");
+    EXPECT_EQ(rows[1].fields[4], "hedge, desk 4");
+    const Outcome alone = CallMethod(object, "Whaley",
+                                     std::vector<NamedValue>{{"OptionType", "PutOption"}, {"OptionFunction", "1"},
+                                                             {"AssetPrice", "100"}, {"StrikePrice", "100"},
+                                                             {"TimeExpire", "1"}, {"Volatility", "0.2"},
+                                                             {"InterestRate", "0.05"}, {"YieldRate", "0"},
+                                                             {"TimeFormat", "Years"}});
+    EXPECT_EQ(rows[1].fields[12], FormatNumber(alone.result));
+    EXPECT_EQ(rows[2].fields[0], "T-2");
+    EXPECT_EQ(rows[2].fields[14], "StrikePrice must be greater than 0.");
+
+    std::istringstream in(book);
+    std::ostringstream none, refused;
+    EXPECT_FALSE(PriceBook(object, in, "t.csv", none, refused, BookRun{1, nullptr, true}).readable);
+    EXPECT_EQ(refused.str(), "t.csv:1: 'TradeId' is not a parameter of any method (--strict)\n");
+    EXPECT_EQ(none.str(), "");
 }
 
 TEST_F(HostCall, BooksOfOddBytesGetClearAnswers) {
@@ -261,10 +313,11 @@ TEST_F(HostCall, BooksOfOddBytesGetClearAnswers) {
         // A spreadsheet's "CSV UTF-8" begins with a byte-order mark.
         {"\xEF\xBB\xBF" + header + "\nGenBS," + row + "\n", "", ",0x00000000,\n"},
         // NUL bytes are shown, not written, in messages and Description cells.
-        {header + "\nGen" + std::string(1, '\0') + "BS," + row + "\n", "t.csv:2: unknown method 'Gen\\0BS'\n",
-         ",0x80020006,unknown method 'Gen\\0BS'\n"},
-        {"Method,Strike" + std::string(1, '\0') + "\nGenBS,1\n",
-         "t.csv:1: 'Strike\\0' is not a parameter of any method\n", ""},
+        {header + "\nGen" + std::string(1, '\0') + "BS," + row + "\n",
+         "t.csv:2: unknown method 'Gen\\0BS'; did you mean GenBS?\n",
+         ",0x80020006,unknown method 'Gen\\0BS'; did you mean GenBS?\n"},
+        {"Method,Volatilt" + std::string(1, '\0') + "\nGenBS,1\n",
+         "t.csv:1: 'Volatilt\\0' is not a parameter of any method; did you mean Volatility?\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.errors);
@@ -320,6 +373,71 @@ TEST(Describe, PrintsTheLibraryOrOneMethod) {
     EXPECT_EQ(one.str().find("enumDividendStyle"), std::string::npos);  // Eurodollar takes no dividend style
     std::ostringstream none;
     EXPECT_FALSE(Describe(none, "Heston"));
+}
+
+TEST(Suggest, NearestNameOrNone) {
+    const std::vector<const char*> params = ParameterNames();
+    const std::pair<const char*, const char*> cases[] = {
+        {"Volatilty", "Volatility"},   {"volatility", "Volatility"},  {"StrikPrice", "StrikePrice"},
+        {"Strike", "StrikePrice"},     {"Timeformat", "TimeFormat"},  {"Iteratoins", "Iterations"},
+        {"TradeId", nullptr},          {"Counterparty", nullptr},     {"Book", nullptr},
+        {"Comment", nullptr},          {"Id", nullptr},               {"Spot", nullptr},
+    };
+    for (const auto& [name, expected] : cases) {
+        const char* found = ClosestName(name, params);
+        EXPECT_EQ(found == nullptr ? std::string("none") : found, expected == nullptr ? "none" : expected) << name;
+    }
+}
+
+// Every name of the library has its note in the manual, and `kestrix help`
+// finds its section.
+TEST(Reference, EveryMethodParameterFunctionAndErrorIsDocumented) {
+    for (const auto& method : typelib::kMethods) {
+        EXPECT_FALSE(MethodNote(method.name).empty()) << method.name;
+        std::ostringstream topic;
+        EXPECT_TRUE(WriteTopic(topic, method.name));
+        for (const auto& param : method.params) {
+            EXPECT_FALSE(ParameterNote(param.name).empty()) << param.name;
+            std::ostringstream section;
+            EXPECT_TRUE(WriteTopic(section, param.name));
+            EXPECT_NE(section.str().find(std::string("`") + method.name + "`"), std::string::npos) << param.name;
+        }
+    }
+    for (const auto& member : typelib::kOptionFunctions.members) {
+        EXPECT_FALSE(FunctionNote(member.name).empty()) << member.name;
+    }
+    for (const auto& row : ErrorTable()) {
+        EXPECT_FALSE(ErrorNote(row.name).empty()) << row.name;
+        if (row.code == enumOErrCodes::None) continue;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(row.code));
+        std::ostringstream byName, byCode;
+        EXPECT_TRUE(WriteTopic(byName, row.name));
+        EXPECT_TRUE(WriteTopic(byCode, hex));
+        EXPECT_EQ(byName.str(), byCode.str());
+        EXPECT_NE(byCode.str().find(row.text), std::string::npos) << row.name;
+    }
+    std::ostringstream context, none;
+    EXPECT_TRUE(WriteTopic(context, "35"));
+    EXPECT_NE(context.str().find("### AmericanCall"), std::string::npos);
+    for (const auto& topic : GeneralTopics()) {
+        std::ostringstream section;
+        EXPECT_TRUE(WriteTopic(section, topic)) << topic;
+    }
+    EXPECT_FALSE(WriteTopic(none, "Heston"));
+}
+
+// docs/reference.md is what `kestrix help --markdown` writes, so the manual
+// cannot drift from the type library.
+TEST(Reference, CheckedInManualIsTheGeneratedOne) {
+    std::ifstream file(KESTRIX_SOURCE_DIR "/docs/reference.md", std::ios::binary);
+    ASSERT_TRUE(file) << "docs/reference.md is missing";
+    std::ostringstream checkedIn, generated;
+    checkedIn << file.rdbuf();
+    WriteReference(generated);
+    EXPECT_TRUE(checkedIn.str() == generated.str())
+        << "docs/reference.md is out of date: build, then run "
+           "`./build/default/tools/kestrix help --markdown > docs/reference.md`";
 }
 
 }  // namespace
