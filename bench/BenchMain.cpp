@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ComparisonDefaults.h"
+
 namespace {
 
 // CPU time per iteration in ns, by job and way; the best of the repetitions
@@ -100,32 +102,6 @@ void PrintSummary(const Timings& timings) {
                         speedUp, target.factor, speedUp >= target.factor ? "met" : "MISSED");
         }
     }
-}
-
-// The defaults a side-by-side comparison needs on a shared machine, each
-// unless the command line or the environment sets it: several short
-// repetitions of every job, run in random order, so that ours and QuantLib's
-// meet the same bursts of load and the best of each compares like with like.
-std::vector<char*> WithComparisonDefaults(int argc, char** argv) {
-    static const struct {
-        const char* flag;
-        const char* environment;
-        char* setting;
-    } kDefaults[] = {
-        {"--benchmark_enable_random_interleaving", "BENCHMARK_ENABLE_RANDOM_INTERLEAVING",
-         const_cast<char*>("--benchmark_enable_random_interleaving=true")},
-        {"--benchmark_repetitions", "BENCHMARK_REPETITIONS", const_cast<char*>("--benchmark_repetitions=9")},
-        {"--benchmark_min_time", "BENCHMARK_MIN_TIME", const_cast<char*>("--benchmark_min_time=0.05")},
-    };
-    std::vector<char*> args(argv, argv + argc);
-    for (const auto& option : kDefaults) {
-        const bool given = std::any_of(args.begin() + 1, args.end(), [&](const char* arg) {
-            return std::string_view(arg).starts_with(option.flag);
-        });
-        if (!given && std::getenv(option.environment) == nullptr) args.push_back(option.setting);
-    }
-    args.push_back(nullptr);
-    return args;
 }
 
 }  // namespace

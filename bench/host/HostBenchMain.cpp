@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "../ComparisonDefaults.h"
+
 namespace {
 
 // CPU ns per call of every repetition, by job and way.
@@ -82,38 +84,16 @@ void PrintTable(const MedianReporter& reporter) {
     }
 }
 
-// Unless the command line or the environment says otherwise: the table's
-// jobs only, nine short repetitions of each in random order, so that both
-// sides of a row meet the same bursts of load.
-std::vector<char*> WithDefaults(int argc, char** argv) {
-    static const struct {
-        const char* flag;
-        const char* environment;
-        char* setting;
-    } kDefaults[] = {
-        {"--benchmark_filter", "BENCHMARK_FILTER",
-         const_cast<char*>("--benchmark_filter=^(GenBS\\.Value|GenBS\\.ImpliedVol|Whaley\\.Value|"
-                           "BSAmerican\\.Value|Binomial\\.Value|JumpDiffusion\\.Value)/")},
-        {"--benchmark_enable_random_interleaving", "BENCHMARK_ENABLE_RANDOM_INTERLEAVING",
-         const_cast<char*>("--benchmark_enable_random_interleaving=true")},
-        {"--benchmark_repetitions", "BENCHMARK_REPETITIONS", const_cast<char*>("--benchmark_repetitions=9")},
-        {"--benchmark_min_time", "BENCHMARK_MIN_TIME", const_cast<char*>("--benchmark_min_time=0.05")},
-    };
-    std::vector<char*> args(argv, argv + argc);
-    for (const auto& option : kDefaults) {
-        const bool given = std::any_of(args.begin() + 1, args.end(), [&](const char* arg) {
-            return std::string_view(arg).starts_with(option.flag);
-        });
-        if (!given && std::getenv(option.environment) == nullptr) args.push_back(option.setting);
-    }
-    args.push_back(nullptr);
-    return args;
-}
+// The table's jobs only, unless the command line or the environment says
+// otherwise.
+constexpr const char* kTableJobs =
+    "--benchmark_filter=^(GenBS\\.Value|GenBS\\.ImpliedVol|Whaley\\.Value|"
+    "BSAmerican\\.Value|Binomial\\.Value|JumpDiffusion\\.Value)/";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args = WithDefaults(argc, argv);
+    std::vector<char*> args = WithComparisonDefaults(argc, argv, kTableJobs);
     argc = static_cast<int>(args.size()) - 1;
     argv = args.data();
     benchmark::Initialize(&argc, argv);
