@@ -40,7 +40,9 @@ const std::vector<std::uint8_t>& CompiledLibrary() {
     return library;
 }
 
-std::size_t EncodedSize(const std::string& text) { return std::max<std::size_t>(8, (text.size() + 5) & ~std::size_t{3}); }
+std::size_t EncodedSize(const std::string& text) {
+    return std::max<std::size_t>(8, (text.size() + 5) & ~std::size_t{3});
+}
 
 TEST(EnumHelpStrings, EveryDocumentedMemberGetsItsHelpStringAndTheFileGrowsByThatAlone) {
     std::vector<std::uint8_t> library = CompiledLibrary();

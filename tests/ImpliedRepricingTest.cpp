@@ -339,11 +339,10 @@ TEST(AmericanFloor, IsTheLargerOfTheModelAndTheExerciseValue) {
         PricingRequest prepared = rq;
         PreparedInputs p;
         if (!PrepareRequest(prepared, ErrorCode, p)) continue;
-        const double model =
-            bjs ? BjsValue(type, prepared.AssetPrice, X, prepared.TimeExpire, prepared.Volatility, prepared.InterestRate,
-                           prepared.YieldRate, 0, 0, p.DividendPV)
-                : BawValue(type, prepared.AssetPrice, X, prepared.TimeExpire, prepared.Volatility,
-                           prepared.InterestRate, prepared.YieldRate, 0, 0, p.DividendPV);
+        const double model = bjs ? BjsValue(type, prepared.AssetPrice, X, prepared.TimeExpire, prepared.Volatility,
+                                            prepared.InterestRate, prepared.YieldRate, 0, 0, p.DividendPV)
+                                 : BawValue(type, prepared.AssetPrice, X, prepared.TimeExpire, prepared.Volatility,
+                                            prepared.InterestRate, prepared.YieldRate, 0, 0, p.DividendPV);
         if (!std::isfinite(model)) continue;
         const double intrinsic = IntrinsicPayoff(type, prepared.AssetPrice, X, 0, 0, 0, 0, 0, p.DividendPV);
         const double value = Launch(rq);

@@ -281,7 +281,9 @@ TEST_F(PublicInterface, AnswersAsTheObjectForATableOfRequests) {
 // any difference in how a field reaches the request shows.
 TEST_F(PublicInterface, AnswersAsTheObjectForRandomRequests) {
     std::mt19937_64 random(20261209);
-    const auto pick = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+    const auto pick = [&](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
     const auto choose = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     for (int trial = 0; trial < 300; ++trial) {
         const auto exercise = static_cast<enumExerciseType>(choose(0, 1));

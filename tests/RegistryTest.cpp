@@ -142,8 +142,9 @@ TEST(RegistryTypeLib, WritesVersionAndLocaleInHexadecimal) {
 // Every way a store file can be damaged is a failure for readers and writers
 // alike, and a writer leaves the damaged file as it was.
 TEST(RegistryStore, CorruptOrTruncatedFileIsAFailureAndLeftAlone) {
-    const std::string valid = "KESTRIX REGISTRY 1\n[CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID]\n"
-                              "@=\"Test.Class\"\n[Test.Class\\CLSID]\n@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\nEND\n";
+    const std::string valid =
+        "KESTRIX REGISTRY 1\n[CLSID\\{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\\ProgID]\n"
+        "@=\"Test.Class\"\n[Test.Class\\CLSID]\n@=\"{0A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}\"\nEND\n";
     const std::string damaged[] = {
         "KESTRIX REGISTRY 1\n",
         valid.substr(0, valid.size() - 1),   // the last newline lost

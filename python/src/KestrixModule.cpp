@@ -315,8 +315,8 @@ bool PriceBlock(Job& job, kestrix::IKestrix* object, std::vector<VARIANT>& args,
             if (unheld != nullptr) {
                 const char* name = job.method->params[unheld->position].name;
                 failure.argument = name;
-                failure.description =
-                    std::string(name) + (unheldMark == 1 ? " is too large for a double" : " is too close to 0 for a double");
+                failure.description = std::string(name) + (unheldMark == 1 ? " is too large for a double"
+                                                                           : " is too close to 0 for a double");
             } else {
                 // The error information the method left for its caller.
                 IErrorInfo* errorInfo = nullptr;

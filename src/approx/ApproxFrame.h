@@ -266,11 +266,13 @@ enum class ExerciseFloor : bool { None, Intrinsic };
 // inlined there, its twenty arguments are not copied to the stack a second
 // time.
 template <ExerciseFloor Floor = ExerciseFloor::None, typename ValueFn>
-[[gnu::always_inline]] inline double DispatchOptionFunction(const ValueFn& value, std::int32_t optionType, std::int32_t optionFunction, double S,
-                              double X, double T, double s, double r, double q, double marketPrice,
-                              double dividendPV, double gammaBumpSize, double bumpSize, double assetPriceDown,
-                              double assetPriceUp, double yieldRateDown, double yieldRateUp, double yieldRateUp2,
-                              std::int32_t& errorCode) {
+[[gnu::always_inline]] inline double DispatchOptionFunction(const ValueFn& value, std::int32_t optionType,
+                                                            std::int32_t optionFunction, double S, double X, double T,
+                                                            double s, double r, double q, double marketPrice,
+                                                            double dividendPV, double gammaBumpSize, double bumpSize,
+                                                            double assetPriceDown, double assetPriceUp,
+                                                            double yieldRateDown, double yieldRateUp,
+                                                            double yieldRateUp2, std::int32_t& errorCode) {
     const double h = bumpSize;
     switch (optionFunction) {
         case Theoretical:

@@ -21,7 +21,8 @@ double BjerksundStenslandApproximation(std::int32_t optionType, std::int32_t opt
 // The launcher's way in: the same entry, its arguments read from the request
 // and the values prepared beside it, both passed by reference rather than as
 // twenty copies.
-double BjerksundStenslandApproximation(const PricingRequest& request, const PreparedInputs& prepared, std::int32_t& errorCode);
+double BjerksundStenslandApproximation(const PricingRequest& request, const PreparedInputs& prepared,
+                                       std::int32_t& errorCode);
 
 // American value. A put is the call with asset and strike swapped, rate q and
 // carry -b; a straddle is the call plus that put.

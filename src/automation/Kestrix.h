@@ -36,37 +36,44 @@ struct IKestrix : IDispatch {
                              double TimeExDividend, double DividendFrequency, enumDividendStyleBin DividendStyle,
                              enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT STDMETHODCALLTYPE Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                           double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                           double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
-                           double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
-                           enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                             double AssetPrice, double StrikePrice, double TimeExpire,
+                                             double Volatility, double InterestRate, double YieldRate,
+                                             double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
+                                             double TimeExDividend, double DividendFrequency,
+                                             enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                             enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                               double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                               double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
-                               double DividendAmount, double TimeExDividend, double DividendFrequency,
-                               enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
-                               enumCompoundRate YieldRateType, double* Result_) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                                 double AssetPrice, double StrikePrice, double TimeExpire,
+                                                 double Volatility, double InterestRate, double YieldRate,
+                                                 double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
+                                                 double TimeExDividend, double DividendFrequency,
+                                                 enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                                 enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                                  double StrikePrice, double TimeExpire, double Volatility, double JumpsPerYear,
-                                  double PercentTotalVol, double InterestRate, double YieldRate, double MarketPrice,
-                                  enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                                  double DividendFrequency, enumDividendStyle DividendStyle,
-                                  enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
-                                  double* Result_) = 0;
+    virtual HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                                    double AssetPrice, double StrikePrice, double TimeExpire,
+                                                    double Volatility, double JumpsPerYear, double PercentTotalVol,
+                                                    double InterestRate, double YieldRate, double MarketPrice,
+                                                    enumTimeFormat TimeFormat, double DividendAmount,
+                                                    double TimeExDividend, double DividendFrequency,
+                                                    enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                                    enumCompoundRate YieldRateType, double* Result_) = 0;
 
-    virtual HRESULT STDMETHODCALLTYPE AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
-                                 double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
-                                 enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                                 double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice,
+                                                   double StrikePrice, double TimeExpire, double Volatility,
+                                                   double InterestRate, double MarketPrice, enumTimeFormat TimeFormat,
+                                                   double DividendAmount, double TimeExDividend,
+                                                   double DividendFrequency, enumCompoundRate InterestRateType,
+                                                   double* Result_) = 0;
 
-    virtual HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
-                               enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
-                               double TimeExpire, double Volatility, double InterestRate, std::int32_t Iterations,
-                               double MarketPrice, enumTimeFormat TimeFormat, enumCompoundRate InterestRateType,
-                               double* Result_) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType,
+                                                 enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                                 double AssetPrice, double StrikePrice, double TimeExpire,
+                                                 double Volatility, double InterestRate, std::int32_t Iterations,
+                                                 double MarketPrice, enumTimeFormat TimeFormat,
+                                                 enumCompoundRate InterestRateType, double* Result_) = 0;
 
 protected:
     ~IKestrix() = default;

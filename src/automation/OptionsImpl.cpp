@@ -91,7 +91,8 @@ constexpr bool KindMatches(ParamKind kind) {
 // True when the C++ signature of a method is the type library's: the same
 // number of parameters, each of the declared kind, then the double* Result_.
 template <typename... A, std::size_t... I>
-constexpr bool Matches(HRESULT (STDMETHODCALLTYPE IKestrix::*)(A...), const MethodDescription& method, std::index_sequence<I...>) {
+constexpr bool Matches(HRESULT (STDMETHODCALLTYPE IKestrix::*)(A...), const MethodDescription& method,
+                       std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return method.params.size() == sizeof...(I) &&
            std::is_same_v<std::tuple_element_t<sizeof...(A) - 1, Params>, double*> &&
@@ -103,14 +104,15 @@ constexpr bool Matches(HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const Me
 }
 
 template <typename... A, std::size_t... I>
-HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args, double* result,
-                     std::index_sequence<I...>) {
+HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args,
+                     double* result, std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return (self->*fn)(ArgAs<std::tuple_element_t<I, Params>>(args[I])..., result);
 }
 
 template <typename... A>
-HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args, double* result) {
+HRESULT CallWithArgs(IKestrix* self, HRESULT (STDMETHODCALLTYPE IKestrix::*fn)(A...), const ArgValue* args,
+                     double* result) {
     return CallWithArgs(self, fn, args, result, std::make_index_sequence<sizeof...(A) - 1>{});
 }
 
@@ -353,15 +355,17 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfo(UINT index, LCID /*lcid*/, I
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/,
+                                                      DISPID* dispIds) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* dispatchInfo = win32::DispatchTypeInfo();
     if (dispatchInfo == nullptr) return TYPE_E_CANTLOADLIBRARY;
     return DispGetIDsOfNames(dispatchInfo, names, nameCount, dispIds);
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
-                             VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags,
+                                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                               UINT* argErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const MethodDescription* method = FindMethod(dispIdMember);
     if (method == nullptr || (flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
@@ -421,7 +425,8 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::GetTypeInfo(UINT /*index*/, LCID /*lcid*
     return DISP_E_BADINDEX;
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/, DISPID* dispIds) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID /*lcid*/,
+                                                      DISPID* dispIds) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (names == nullptr || dispIds == nullptr || nameCount == 0) return E_INVALIDARG;
     const auto text = [names](UINT i) { return std::string_view(names[i] == nullptr ? "" : names[i]); };
@@ -438,8 +443,9 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::GetIDsOfNames(REFIID riid, LPOLESTR* nam
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
-                             VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid, LCID /*lcid*/, WORD flags,
+                                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                                               UINT* argErr) {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     const MethodDescription* method = FindMethod(dispIdMember);
     if (method == nullptr || (flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
@@ -467,7 +473,9 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::Invoke(DISPID dispIdMember, REFIID riid,
 
 #endif  // _WIN32
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::InterfaceSupportsErrorInfo(REFIID riid) { return riid == IID_IKestrix ? S_OK : S_FALSE; }
+HRESULT STDMETHODCALLTYPE TOptionsImpl::InterfaceSupportsErrorInfo(REFIID riid) {
+    return riid == IID_IKestrix ? S_OK : S_FALSE;
+}
 
 HRESULT STDMETHODCALLTYPE TOptionsImpl::GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
                             enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
@@ -512,11 +520,13 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::Binomial(enumExerciseType ExerciseType, 
                  Result_);
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                             double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                             double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
-                             double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
-                             enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                               double AssetPrice, double StrikePrice, double TimeExpire,
+                                               double Volatility, double InterestRate, double YieldRate,
+                                               double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
+                                               double TimeExDividend, double DividendFrequency,
+                                               enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                               enumCompoundRate YieldRateType, double* Result_) {
     return PriceRequest(kWhaley,
                  FillWhaley(OptionType, OptionFunction, AssetPrice, StrikePrice, TimeExpire, Volatility,
                             InterestRate, YieldRate, MarketPrice, TimeFormat, DividendAmount, TimeExDividend,
@@ -524,12 +534,13 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::Whaley(enumOptionType OptionType, enumOp
                  Result_);
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                                 double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                                 double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
-                                 double DividendAmount, double TimeExDividend, double DividendFrequency,
-                                 enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
-                                 enumCompoundRate YieldRateType, double* Result_) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                                   double AssetPrice, double StrikePrice, double TimeExpire,
+                                                   double Volatility, double InterestRate, double YieldRate,
+                                                   double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
+                                                   double TimeExDividend, double DividendFrequency,
+                                                   enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                                   enumCompoundRate YieldRateType, double* Result_) {
     return PriceRequest(kBSAmerican,
                  FillBSAmerican(OptionType, OptionFunction, AssetPrice, StrikePrice, TimeExpire, Volatility,
                                 InterestRate, YieldRate, MarketPrice, TimeFormat, DividendAmount, TimeExDividend,
@@ -552,10 +563,12 @@ HRESULT STDMETHODCALLTYPE TOptionsImpl::JumpDiffusion(enumOptionType OptionType,
                  Result_);
 }
 
-HRESULT STDMETHODCALLTYPE TOptionsImpl::AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
-                                   double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
-                                   enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                                   double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) {
+HRESULT STDMETHODCALLTYPE TOptionsImpl::AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice,
+                                                     double StrikePrice, double TimeExpire, double Volatility,
+                                                     double InterestRate, double MarketPrice, enumTimeFormat TimeFormat,
+                                                     double DividendAmount, double TimeExDividend,
+                                                     double DividendFrequency, enumCompoundRate InterestRateType,
+                                                     double* Result_) {
     return PriceRequest(kAmericanCall,
                  FillAmericanCall(OptionFunction, AssetPrice, StrikePrice, TimeExpire, Volatility, InterestRate,
                                   MarketPrice, TimeFormat, DividendAmount, TimeExDividend, DividendFrequency,

@@ -37,55 +37,64 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) override;
     // names[0] is a method, the others its parameters; any letter case.
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid, DISPID* dispIds) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT nameCount, LCID lcid,
+                                            DISPID* dispIds) override;
     // An omitted optional parameter is passed as 0. On Windows the runtime
     // converts the arguments as the type library declares them; the stand-in
     // converts them itself and also takes an enumeration member's name.
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* excepInfo, UINT* argErr) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
 
-    HRESULT STDMETHODCALLTYPE GenBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
-                  double AssetPrice, double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                  double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
-                  double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
-                  enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT STDMETHODCALLTYPE FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
-                     double AssetPrice, double StrikePrice, double TimeTrading, double TimeExpire,
-                     double Volatility, double InterestRate, double YieldRate, double MarketPrice,
-                     enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                     double DividendFrequency, enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
-                     enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT STDMETHODCALLTYPE Binomial(enumExerciseType ExerciseType, enumOptionType OptionType, enumOptionFunctions OptionFunction,
-                     std::int32_t Iterations, double AssetPrice, double StrikePrice, double TimeExpire,
-                     double Volatility, double InterestRate, double YieldRate, double MarketPrice,
-                     enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                     double DividendFrequency, enumDividendStyleBin DividendStyle,
-                     enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
+    HRESULT STDMETHODCALLTYPE GenBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+                                    enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
+                                    double TimeExpire, double Volatility, double InterestRate, double YieldRate,
+                                    double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
+                                    double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
+                                    enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
+                                    double* Result_) override;
+    HRESULT STDMETHODCALLTYPE FrenchBS(enumExerciseType ExerciseType, enumOptionType OptionType,
+                                       enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
+                                       double TimeTrading, double TimeExpire, double Volatility, double InterestRate,
+                                       double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
+                                       double DividendAmount, double TimeExDividend, double DividendFrequency,
+                                       enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                       enumCompoundRate YieldRateType, double* Result_) override;
+    HRESULT STDMETHODCALLTYPE Binomial(enumExerciseType ExerciseType, enumOptionType OptionType,
+                                       enumOptionFunctions OptionFunction, std::int32_t Iterations, double AssetPrice,
+                                       double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
+                                       double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
+                                       double DividendAmount, double TimeExDividend, double DividendFrequency,
+                                       enumDividendStyleBin DividendStyle, enumCompoundRate InterestRateType,
+                                       enumCompoundRate YieldRateType, double* Result_) override;
     HRESULT STDMETHODCALLTYPE Whaley(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
                    double StrikePrice, double TimeExpire, double Volatility, double InterestRate, double YieldRate,
                    double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                    double DividendFrequency, enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
                    enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                       double StrikePrice, double TimeExpire, double Volatility, double InterestRate,
-                       double YieldRate, double MarketPrice, enumTimeFormat TimeFormat, double DividendAmount,
-                       double TimeExDividend, double DividendFrequency, enumDividendStyle DividendStyle,
-                       enumCompoundRate InterestRateType, enumCompoundRate YieldRateType, double* Result_) override;
-    HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction, double AssetPrice,
-                          double StrikePrice, double TimeExpire, double Volatility, double JumpsPerYear,
-                          double PercentTotalVol, double InterestRate, double YieldRate, double MarketPrice,
-                          enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
-                          double DividendFrequency, enumDividendStyle DividendStyle,
-                          enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
-                          double* Result_) override;
+    HRESULT STDMETHODCALLTYPE BSAmerican(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                         double AssetPrice, double StrikePrice, double TimeExpire, double Volatility,
+                                         double InterestRate, double YieldRate, double MarketPrice,
+                                         enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
+                                         double DividendFrequency, enumDividendStyle DividendStyle,
+                                         enumCompoundRate InterestRateType, enumCompoundRate YieldRateType,
+                                         double* Result_) override;
+    HRESULT STDMETHODCALLTYPE JumpDiffusion(enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                            double AssetPrice, double StrikePrice, double TimeExpire, double Volatility,
+                                            double JumpsPerYear, double PercentTotalVol, double InterestRate,
+                                            double YieldRate, double MarketPrice, enumTimeFormat TimeFormat,
+                                            double DividendAmount, double TimeExDividend, double DividendFrequency,
+                                            enumDividendStyle DividendStyle, enumCompoundRate InterestRateType,
+                                            enumCompoundRate YieldRateType, double* Result_) override;
     HRESULT STDMETHODCALLTYPE AmericanCall(enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice,
                          double TimeExpire, double Volatility, double InterestRate, double MarketPrice,
                          enumTimeFormat TimeFormat, double DividendAmount, double TimeExDividend,
                          double DividendFrequency, enumCompoundRate InterestRateType, double* Result_) override;
-    HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType, enumOptionType OptionType,
-                       enumOptionFunctions OptionFunction, double AssetPrice, double StrikePrice, double TimeExpire,
-                       double Volatility, double InterestRate, std::int32_t Iterations, double MarketPrice,
-                       enumTimeFormat TimeFormat, enumCompoundRate InterestRateType, double* Result_) override;
+    HRESULT STDMETHODCALLTYPE Eurodollar(enumEurodollarModel Model, enumExerciseType ExerciseType,
+                                         enumOptionType OptionType, enumOptionFunctions OptionFunction,
+                                         double AssetPrice, double StrikePrice, double TimeExpire, double Volatility,
+                                         double InterestRate, std::int32_t Iterations, double MarketPrice,
+                                         enumTimeFormat TimeFormat, enumCompoundRate InterestRateType,
+                                         double* Result_) override;
 
     // Error information is available for IKestrix only.
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;

@@ -116,15 +116,20 @@ double Bisect(Search& search, double a, double valueA, double b, std::int32_t& e
     return 0;
 }
 
+// The scan's last point whose value is known.
+struct KnownPoint {
+    bool known = false;
+    double x = 0;
+    double value = 0;
+};
+
 // Values the scan coordinates x, next(x), ... (at most `points`, until next
 // gives 0) and bisects the first pair of neighbouring known values on either
-// side of the market price. A point within the tolerance is the answer at
-// once; a point whose value is unknown is passed over. Returns a coordinate,
-// or 0.
+// side of the market price, `last` being the point before x if already
+// valued. A point within the tolerance is the answer at once; a point whose
+// value is unknown is passed over. Returns a coordinate, or 0.
 template <class Next>
-double ScanAndBisect(Search& search, double x, int points, Next next, std::int32_t& errorCode) {
-    bool haveLast = false;
-    double lastX = 0, lastValue = 0;
+double ScanAndBisect(Search& search, double x, int points, Next next, std::int32_t& errorCode, KnownPoint last = {}) {
     for (int k = 0; k < points && x > 0; ++k, x = next(x)) {
         double value = 0;
         if (!ValueAt(search, InputAt(search, x), value, errorCode)) {
@@ -132,12 +137,10 @@ double ScanAndBisect(Search& search, double x, int points, Next next, std::int32
             continue;
         }
         if (Reprices(search, value)) return x;
-        if (haveLast && (value < search.marketPrice) != (lastValue < search.marketPrice)) {
-            return Bisect(search, lastX, lastValue, x, errorCode);
+        if (last.known && (value < search.marketPrice) != (last.value < search.marketPrice)) {
+            return Bisect(search, last.x, last.value, x, errorCode);
         }
-        haveLast = true;
-        lastX = x;
-        lastValue = value;
+        last = {true, x, value};
     }
     return 0;
 }
@@ -161,9 +164,7 @@ double ScanStrike(Search& search, std::int32_t optionType, std::int32_t& errorCo
     if (Reprices(search, value)) return start;
     const bool raise = (optionType == CallOption) == (value > search.marketPrice);
     const auto next = [raise](double K) { return raise ? 2 * K : K / 2; };
-    // The start is valued again as the scan's first point: one valuation more
-    // keeps the scan's bookkeeping in one place.
-    return ScanAndBisect(search, start, kMaxStrikeScanSteps + 1, next, errorCode);
+    return ScanAndBisect(search, next(start), kMaxStrikeScanSteps, next, errorCode, {true, start, value});
 }
 
 }  // namespace

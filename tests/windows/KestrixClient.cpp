@@ -74,8 +74,8 @@ T As(double value) {
 }
 
 template <typename... A, std::size_t... I>
-HRESULT CallTable(IKestrix* object, HRESULT (STDMETHODCALLTYPE IKestrix::*method)(A...), const double* args, double* result,
-                  std::index_sequence<I...>) {
+HRESULT CallTable(IKestrix* object, HRESULT (STDMETHODCALLTYPE IKestrix::*method)(A...), const double* args,
+                  double* result, std::index_sequence<I...>) {
     using Params = std::tuple<A...>;
     return (object->*method)(As<std::tuple_element_t<I, Params>>(args[I])..., result);
 }
@@ -140,7 +140,8 @@ Direct PriceDirectly(const Request& request) {
         if (!std::isfinite(direct.value)) direct.value = 0;
     } catch (const PricingFailure& failure) {
         direct.value = 0;
-        if (std::string(failure.Message()) != kInvalidOpMessage) direct.hr = ErrorCode != 0 ? ErrorCode : DISP_E_EXCEPTION;
+        if (std::string(failure.Message()) != kInvalidOpMessage)
+            direct.hr = ErrorCode != 0 ? ErrorCode : DISP_E_EXCEPTION;
     }
     return direct;
 }
@@ -323,7 +324,8 @@ void CheckErrorInformation(IKestrix* object) {
     for (int i = 0; i < 2; ++i) {
         double result = 42;
         const HRESULT hr = PriceThroughTable(object, requests[i], &result);
-        Check(hr == static_cast<HRESULT>(0x80050002), std::string(requests[i].method) + " with StrikePrice 0 answers " + Hex(hr));
+        Check(hr == static_cast<HRESULT>(0x80050002),
+              std::string(requests[i].method) + " with StrikePrice 0 answers " + Hex(hr));
         Check(result == 42, "Result_ is untouched by a failure");
         IErrorInfo* info = nullptr;
         Check(GetErrorInfo(0, &info) == S_OK && info != nullptr, "the failure installed error information");
@@ -537,7 +539,8 @@ void CheckTypeLibrary(IKestrix* object) {
             bool namesMatch = got == method.params.size() + 2;
             for (UINT n = 0; n < got; ++n) {
                 const std::string paramName = Take(names[n]);
-                if (n >= 1 && n <= method.params.size()) namesMatch = namesMatch && paramName == method.params[n - 1].name;
+                if (n >= 1 && n <= method.params.size())
+                    namesMatch = namesMatch && paramName == method.params[n - 1].name;
                 if (n == method.params.size() + 1) namesMatch = namesMatch && paramName == kResultParamName;
             }
             Check(namesMatch, what + "parameter names");
