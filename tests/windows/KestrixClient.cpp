@@ -489,8 +489,8 @@ void CheckTypeLibrary(IKestrix* object) {
     library->GetLibAttr(&libAttr);
     Check(libAttr->guid == LIBID_Quantora && libAttr->lcid == typelib::kLocale &&
               libAttr->wMajorVerNum == typelib::kMajorVersion && libAttr->wMinorVerNum == typelib::kMinorVersion &&
-              libAttr->syskind == SYS_WIN64,
-          "library identifier, locale, version 1.0, 64-bit");
+              libAttr->syskind == (sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32),
+          "library identifier, locale, version 1.0, the client's bitness");
     library->ReleaseTLibAttr(libAttr);
     BSTR name = nullptr, doc = nullptr, helpFile = nullptr;
     library->GetDocumentation(-1, &name, &doc, nullptr, &helpFile);

@@ -8,39 +8,61 @@
 # STEP: build, prefix, register, vbscript, example, client, unregister,
 # shutdown, and zip (cpack -G ZIP over both builds). Environment:
 # KESTRIX_SOURCE (source tree), KESTRIX_WORK (folder for the Windows builds
-# and the prefix), KESTRIX_HOST (the Linux kestrix), KESTRIX_IDL (the Linux
+# and the prefixes), KESTRIX_HOST (the Linux kestrix), KESTRIX_IDL (the Linux
 # kestrix-idl), KESTRIX_WINDOWS_ARCH (x64, the default, or x86: which DLL).
+# The x86 DLL gets a prefix of its own and is registered and called by the
+# 32-bit regsvr32 and cscript from SysWOW64, as 32-bit Office would load it.
 #
 # Exit status 77 (reported by CTest as skipped) when the cross toolchain or
-# Wine is not installed; 1 instead when KESTRIX_REQUIRE_ALL_TESTS is 1 (CI).
+# Wine is not installed; 1 instead when KESTRIX_REQUIRE_ALL_TESTS is 1 (CI),
+# except for Wine's 32-bit side when tools/install-deps.sh recorded that
+# Debian's i386 archive could not be read (it says why).
 set -euo pipefail
 
 step=${1:?usage: wine-test.sh STEP}
 source_dir=${KESTRIX_SOURCE:?}
 work=${KESTRIX_WORK:?}
 case "${KESTRIX_WINDOWS_ARCH:-x64}" in
-x64) mingw=x86_64-w64-mingw32 preset=windows build="$work/build" pe_format=pei-x86-64 ;;
-x86) mingw=i686-w64-mingw32 preset=windows-x86 build="$work/build-x86" pe_format=pei-i386 ;;
+x64)
+    mingw=x86_64-w64-mingw32 preset=windows build="$work/build" pe_format=pei-x86-64
+    prefix="$work/wineprefix" system='C:\windows\system32' loader=/usr/lib/wine/wine64
+    ;;
+x86)
+    mingw=i686-w64-mingw32 preset=windows-x86 build="$work/build-x86" pe_format=pei-i386
+    prefix="$work/wineprefix-x86" system='C:\windows\syswow64' loader=/usr/lib/wine/wine
+    ;;
 *) echo "KESTRIX_WINDOWS_ARCH is x64 or x86" >&2; exit 2 ;;
 esac
 dll="$build/bin/Kestrix.dll"
 
+missing() {
+    if [ "${KESTRIX_REQUIRE_ALL_TESTS:-0}" = 1 ]; then
+        echo "FAIL: $1 is not installed (tools/install-deps.sh installs it)"
+        exit 1
+    fi
+    echo "skipped: $1 is not installed (tools/install-deps.sh installs it)"
+    exit 77
+}
 for tool in $mingw-g++ $mingw-widl $mingw-windres wine wineserver; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        if [ "${KESTRIX_REQUIRE_ALL_TESTS:-0}" = 1 ]; then
-            echo "FAIL: $tool is not installed (tools/install-deps.sh installs it)"
-            exit 1
-        fi
-        echo "skipped: $tool is not installed (tools/install-deps.sh installs it)"
+    command -v "$tool" >/dev/null 2>&1 || missing "$tool"
+done
+# Wine's 32-bit side runs the x86 DLL and the SysWOW64 programs; the build
+# and the zip do without it.
+if [ "${KESTRIX_WINDOWS_ARCH:-x64}" = x86 ] && [[ $step != build && $step != zip ]] &&
+    ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    if [ -r /var/tmp/kestrix-i386-unavailable ]; then
+        echo "skipped: Debian's i386 archive could not be read when tools/install-deps.sh ran:"
+        cat /var/tmp/kestrix-i386-unavailable
         exit 77
     fi
-done
+    missing wine32:i386
+fi
 
 version=$(sed -n 's/^project(Kestrix VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 
 # Headless, quiet, without the .NET and HTML engines a fresh prefix would
 # offer to install.
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 unset WAYLAND_DISPLAY
 
 class_key='HKCR\CLSID\{71D12FBC-BCD2-49AD-A254-B46503A8DA23}'
@@ -54,11 +76,20 @@ fail() {
 
 windows_path() { winepath -w "$1" 2>/dev/null; }
 
-key_exists() { wine reg query "$1" >/dev/null 2>&1; }
+# Programs run by the loader of the DLL's bitness: `wine` alone picks the
+# 32-bit one whenever Wine's 32-bit side is installed, and a 32-bit reg.exe
+# sees the registry as a 32-bit host does (HKCR\CLSID in its WOW64 view).
+[ -x "$loader" ] || loader=wine
+run() { "$loader" "$@"; }
+regsvr32() { run "$system\\regsvr32.exe" "$@"; }
+cscript() { run "$system\\cscript.exe" "$@"; }
+reg() { run "$system\\reg.exe" "$@"; }
+
+key_exists() { reg query "$1" >/dev/null 2>&1; }
 
 # A value as the registry holds it: the data of `reg query KEY [/v NAME | /ve]`.
 reg_value() {
-    wine reg query "$@" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_SZ    //p'
+    reg query "$@" 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_SZ    //p'
 }
 
 case "$step" in
@@ -100,7 +131,7 @@ prefix)
     ;;
 
 register)
-    wine regsvr32 /s "$(windows_path "$dll")" || fail "regsvr32 Kestrix.dll failed"
+    regsvr32 /s "$(windows_path "$dll")" || fail "regsvr32 Kestrix.dll failed"
     path=$(reg_value "$class_key\\InprocServer32" /ve)
     [ "$path" = "$(windows_path "$dll")" ] || fail "InprocServer32 is '$path'"
     [ "$(reg_value "$class_key\\InprocServer32" /v ThreadingModel)" = Apartment ] || fail "ThreadingModel"
@@ -123,7 +154,7 @@ vbscript)
     # inverse bump (1e5), to some 1e-10. So values agree to 1e-9, relative.
     out="$work/AllMethods.out"
     status=0
-    wine cscript //nologo "$(windows_path "$source_dir/tests/windows/AllMethods.vbs")" | tr -d '\r' >"$out" || status=$?
+    cscript //nologo "$(windows_path "$source_dir/tests/windows/AllMethods.vbs")" | tr -d '\r' >"$out" || status=$?
     cat "$out"
     [ "$status" -eq 0 ] || fail "the script's own checks failed (exit $status)"
     grep -q '^all checks held$' "$out" || fail "the script did not finish"
@@ -155,7 +186,7 @@ vbscript)
 example)
     # The README's example, run as a user would.
     example="$source_dir/examples/kestrix.vbs"
-    out=$(wine cscript //nologo "$(windows_path "$example")" | tr -d '\r')
+    out=$(cscript //nologo "$(windows_path "$example")" | tr -d '\r')
     echo "$out"
     grep -qx 'Call value: 10.4505756193223' <<<"$out" || fail "the example's value"
     grep -qx 'Error 0x80050002: StrikePrice must be greater than 0. (Kestrix.hlp, context 2)' <<<"$out" ||
@@ -169,17 +200,17 @@ client)
     client=$(windows_path "$build/bin/kestrix-client.exe") || fail "winepath failed for the client"
     library=$(windows_path "$dll") || fail "winepath failed for the library"
     status=0
-    wine "$client" "$library" | tr -d '\r' || status=$?
+    run "$client" "$library" | tr -d '\r' || status=$?
     [ "$status" -eq 0 ] || fail "the client exited with status $status"
     ;;
 
 unregister)
-    wine regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u Kestrix.dll failed"
+    regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u Kestrix.dll failed"
     ! key_exists "$class_key" || fail "the class key is still there"
     ! key_exists "$progid_key" || fail "the ProgID key is still there"
     key_exists "$typelib_key\\1.0" || fail "the type library was unregistered too"
     # A second removal finds nothing to remove and still succeeds.
-    wine regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u of an unregistered server failed"
+    regsvr32 /s /u "$(windows_path "$dll")" || fail "regsvr32 /u of an unregistered server failed"
     echo "unregistered: class and ProgID gone, type library kept"
     ;;
 
