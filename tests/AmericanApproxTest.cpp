@@ -7,6 +7,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <functional>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 #include "approx/BAWQuadraticApprox.h"
@@ -188,6 +191,50 @@ TEST(AmericanApprox, CriticalPriceAndExerciseRegion) {
     EXPECT_EQ(BawCriticalPrice(CallOption, 1, 100, 1, 0.05, -2, 0.1, 0), 0);
     const Option call{CallOption, 90, 100, 1, 0.1, 0.05, 2.05};
     EXPECT_DOUBLE_EQ(Value(kModels[0], call), European(call));
+}
+
+// The critical price a thread remembers between calls must be the one a fresh
+// search finds: requests that each differ from the one before in a single
+// input (any input the search reads, or only the spot, where it is reused),
+// priced forwards on one new thread and backwards on another, agree bit for
+// bit, for every function that goes through the search.
+TEST(AmericanApprox, RememberedCriticalPriceIsTheSearchsOwn) {
+    std::vector<Option> sequence;
+    Option o{PutOption, 95, 100, 0.5, 0.25, 0.06, 0.01};
+    const auto step = [&](auto change) {
+        change(o);
+        sequence.push_back(o);
+    };
+    for (int round = 0; round < 3; ++round) {
+        step([](Option& x) { x.S *= 1.01; });
+        step([](Option& x) { x.X *= 1.02; });
+        step([](Option& x) { x.S *= 0.98; });
+        step([](Option& x) { x.T *= 1.1; });
+        step([](Option& x) { x.s += 0.01; });
+        step([](Option& x) { x.r += 0.005; });
+        step([](Option& x) { x.q += 0.01; });
+        step([](Option& x) { x.type = x.type == PutOption ? CallOption : x.type == CallOption ? Straddle : PutOption; });
+        step([](Option& x) { x.S *= 1.01; });
+        step([](Option& x) { x.q = std::nextafter(x.q, 1.0); });  // one unit in the last place
+    }
+    constexpr std::int32_t kFunctions[] = {Theoretical, Delta, Gamma, Theta, Vega, Rho, Lambda};
+    const auto priceAll = [&](bool backwards, std::vector<double>& out) {
+        out.assign(sequence.size() * std::size(kFunctions), 0);
+        for (std::size_t n = 0; n < sequence.size(); ++n) {
+            const std::size_t i = backwards ? sequence.size() - 1 - n : n;
+            for (std::size_t f = 0; f < std::size(kFunctions); ++f) {
+                out[i * std::size(kFunctions) + f] = Entry(kModels[0], kFunctions[f], sequence[i]);
+            }
+        }
+    };
+    std::vector<double> forwards, backwards;
+    std::thread(priceAll, false, std::ref(forwards)).join();
+    std::thread(priceAll, true, std::ref(backwards)).join();
+    for (std::size_t i = 0; i < forwards.size(); ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(forwards[i]), std::bit_cast<std::uint64_t>(backwards[i]))
+            << "request " << i / std::size(kFunctions) << ", function " << kFunctions[i % std::size(kFunctions)]
+            << ": " << forwards[i] << " forwards, " << backwards[i] << " backwards";
+    }
 }
 
 TEST(AmericanApprox, SensitivitiesMatchOwnFiniteDifferences) {

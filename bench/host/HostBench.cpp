@@ -154,6 +154,17 @@ const bool registered = [] {
             return result;
         };
     });
+    // The same put with the strike moved too, by a part in a billion on every
+    // call: the critical price a thread remembers from the call before never
+    // serves, so this is the cost of a request on an option not seen before.
+    RegisterJob("Whaley.Value", "NewX", [] {
+        return [o = Object()](double S) {
+            double result = 0;
+            o.kestrix->Whaley(PutOption, Theoretical, S, kStrike * (1 + (S - kSpot) * 1e-9), kExpiry, kVolatility,
+                              kRate, kYield, 0, Years, 0, 0, 0, DiscreteCashFlow, Continuous, Continuous, &result);
+            return result;
+        };
+    });
     RegisterJob("BSAmerican.Value", "Table", [] {
         return [o = Object()](double S) {
             double result = 0;

@@ -1,6 +1,9 @@
 #include "approx/BAWQuadraticApprox.h"
 
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "approx/ApproxFrame.h"
 #include "core/D1D2.h"
@@ -55,8 +58,8 @@ struct CriticalPoint {
 // The search of BawCriticalPrice. `leg` holds the European discount factors
 // the caller took at the same T and r (and its own yield), so that exp(-r * T)
 // and, where the exponents agree, the others are not taken again.
-CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X, double T, double r, double b,
-                                  double s, const LegDiscounts& leg) {
+CriticalPoint RunCriticalPriceSearch(std::int32_t optionType, double phi, double X, double T, double r, double b,
+                                     double s, const LegDiscounts& leg) {
     CriticalPoint point{};
     const double variance = s * s;
     const double Nn = 2 * b / variance;
@@ -144,6 +147,35 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
         if (!IsUsablePrice(Si)) return point;
         evaluateAt(Si);
     }
+}
+
+// The search does not depend on the asset price, and hosts ask for it again
+// at other prices of the same option: a spot ladder, Delta's and Gamma's
+// bumped prices, book rows on one contract. Each thread keeps its last call
+// search and its last put search (a straddle needs both), keyed on the bits
+// of every input the search reads, so a repeat returns the very point the
+// search would find again (it is a pure function of them).
+using SearchKey = std::array<std::uint64_t, 10>;
+
+struct RememberedSearch {
+    bool valid;
+    SearchKey key;
+    CriticalPoint point;
+};
+
+thread_local RememberedSearch lastSearch[2]{};  // by phi: call, put
+
+CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X, double T, double r, double b,
+                                  double s, const LegDiscounts& leg) {
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    const SearchKey key{static_cast<std::uint64_t>(static_cast<std::uint32_t>(optionType)),
+                        bits(phi), bits(X), bits(T), bits(r), bits(b), bits(s), bits(leg.Dr),
+                        bits(leg.yieldExponent), bits(leg.Dq)};
+    RememberedSearch& last = lastSearch[phi > 0 ? 0 : 1];
+    if (last.valid && last.key == key) return last.point;
+    const CriticalPoint point = RunCriticalPriceSearch(optionType, phi, X, T, r, b, s, leg);
+    last = RememberedSearch{true, key, point};
+    return point;
 }
 
 // BawPremium with the leg's discount factors at hand.
