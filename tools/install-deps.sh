@@ -95,6 +95,6 @@ echo "install-deps: ${foreign[*]} could not be installed; installing the rest" >
 rest=()
 for p in "${missing[@]}"; do [[ $p == *:i386 ]] || rest+=("$p"); done
 [ ${#rest[@]} -eq 0 ] || apt_install "${rest[@]}"
-reason=$(LC_ALL=C apt-get install -s --no-install-recommends "${foreign[@]}" 2>&1 | grep -E '^ |^E:' | head -5)
+reason=$(LC_ALL=C apt-get install -s --no-install-recommends "${foreign[@]}" 2>&1 | grep -E '^ |^E:' | head -5 || true)
 printf '%s could not be installed on %s:\n%s\n' "${foreign[*]}" "$(date -u '+%F %R UTC')" "$reason" |
     "${as_root[@]}" tee "$i386_note" >&2
