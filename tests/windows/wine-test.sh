@@ -152,7 +152,7 @@ vbscript)
     # forms agree to VBScript's 15 printed digits (a few 1e-15 apart), while
     # sensitivities by finite differences magnify the difference by the
     # inverse bump (1e5), to some 1e-10. So values agree to 1e-9, relative.
-    out="$work/AllMethods.out"
+    out="$build/AllMethods.out"  # one per DLL: the two runs may overlap
     status=0
     cscript //nologo "$(windows_path "$source_dir/tests/windows/AllMethods.vbs")" | tr -d '\r' >"$out" || status=$?
     cat "$out"
