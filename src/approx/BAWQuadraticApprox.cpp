@@ -154,8 +154,10 @@ CriticalPoint RunCriticalPriceSearch(std::int32_t optionType, double phi, double
 // bumped prices, book rows on one contract. Each thread keeps its last call
 // search and its last put search (a straddle needs both), keyed on the bits
 // of every input the search reads, so a repeat returns the very point the
-// search would find again (it is a pure function of them).
-using SearchKey = std::array<std::uint64_t, 10>;
+// search would find again (it is a pure function of them). The leg's Dr and
+// Dq are exp(-r * T) and exp(yieldExponent): the key holds what they follow
+// from.
+using SearchKey = std::array<std::uint64_t, 8>;
 
 struct RememberedSearch {
     bool valid;
@@ -169,8 +171,7 @@ CriticalPoint SearchCriticalPrice(std::int32_t optionType, double phi, double X,
                                   double s, const LegDiscounts& leg) {
     const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
     const SearchKey key{static_cast<std::uint64_t>(static_cast<std::uint32_t>(optionType)),
-                        bits(phi), bits(X), bits(T), bits(r), bits(b), bits(s), bits(leg.Dr),
-                        bits(leg.yieldExponent), bits(leg.Dq)};
+                        bits(phi), bits(X), bits(T), bits(r), bits(b), bits(s), bits(leg.yieldExponent)};
     RememberedSearch& last = lastSearch[phi > 0 ? 0 : 1];
     if (last.valid && last.key == key) return last.point;
     const CriticalPoint point = RunCriticalPriceSearch(optionType, phi, X, T, r, b, s, leg);
